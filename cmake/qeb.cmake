@@ -12,3 +12,23 @@ function(qeb_unit_test name)
     DISCOVERY_TIMEOUT 120
     PROPERTIES TIMEOUT 120 LABELS unit)
 endfunction()
+
+# qeb_system_test(name SOURCES ... LIBS ... [XVFB] [TIMEOUT s]): a GoogleTest
+# binary run by scripts/run-system-test.sh inside a fresh prefix with the
+# simulated platform started and the programs of bin/ installed (see that
+# script). One CTest test for the whole binary, label `system`.
+function(qeb_system_test name)
+  cmake_parse_arguments(A "XVFB" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 600)
+  endif()
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gmock GTest::gtest)
+  set(_xvfb "")
+  if(A_XVFB)
+    set(_xvfb "--xvfb")
+  endif()
+  add_test(NAME system.${name}
+    COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/run-system-test.sh ${_xvfb} $<TARGET_FILE:${name}>)
+  set_tests_properties(system.${name} PROPERTIES TIMEOUT ${A_TIMEOUT} LABELS system RUN_SERIAL TRUE)
+endfunction()
