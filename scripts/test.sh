@@ -1,0 +1,26 @@
+#!/bin/bash
+# The whole test suite on a fresh machine: installs what is missing, builds
+# (also the shipped 32-bit programs), prepares the Wine prefix template and
+# runs every test through CTest. Ends with CTest's summary line.
+set -euo pipefail
+source "$(dirname "$0")/env.sh"
+cd "$QEB_ROOT"
+
+bash scripts/setup.sh
+bash scripts/build.sh --ship
+bash scripts/prefix.sh template
+
+unit_prefix="$QEB_BUILD/prefix-unit"
+cleanup() { bash scripts/prefix.sh stop "$unit_prefix" >/dev/null 2>&1 || true; }
+trap cleanup EXIT
+rm -rf "$unit_prefix"
+
+cd "$QEB_BUILD"
+set +e
+ctest --output-on-failure -j2 --timeout 900 "$@" >"$QEB_BUILD/ctest.log" 2>&1
+rc=$?
+set -e
+cleanup
+trap - EXIT
+cat "$QEB_BUILD/ctest.log"
+exit $rc
