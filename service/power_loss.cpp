@@ -1,10 +1,146 @@
-// Power-loss hibernation: wired in by the session-actions work.
+// Power-loss hibernation.
+//
+// Service side: a power loss starts a "-HALT" helper in the user's session
+// (or, when none can be started, hibernates at once); at start and at logoff
+// the firmware's power flags may ask for an immediate hibernation.
+// Helper side ("-HALT"): a system-modal countdown dialog, the hibernation,
+// and a notice after the resume.
 #include "qebevent.h"
 
+#include <strsafe.h>
+
+#include "service_resources.h"
+#include "session_internal.h"
+
+typedef BOOLEAN(WINAPI* SetSuspendStateFn)(BOOLEAN hibernate, BOOLEAN force, BOOLEAN disableWakeEvents);
+
+// ---- pure helpers ------------------------------------------------------------------
+
+const wchar_t ResumeNoticeText[] = L"There has been a power loss event, system resume from hibernation.";
+
+bool FormatCountdownText(int n, wchar_t* buffer, size_t capacity) {
+    if (buffer == nullptr || capacity == 0) return false;
+    const wchar_t* plural = static_cast<unsigned>(n) > 1u ? L"s" : L"";
+    return SUCCEEDED(StringCchPrintfW(buffer, capacity, L"System will hibernate after %d second%s.", n, plural));
+}
+
+// ---- service side -----------------------------------------------------------------------
+
 HANDLE HaltHelperProcess = nullptr;
-DWORD WINAPI PowerLossThread(LPVOID) { return 0; }
-void HibernateNow() {}
-DWORD ReadPowerFlags() { return 0x80000000u; }
-void CheckPendingHibernation() {}
-void HibernateCountdown() {}
-INT_PTR CALLBACK CountdownDialogProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
+
+namespace {
+// Guards the replacement of HaltHelperProcess. Constructed before main, so
+// before any power-loss thread exists.
+struct HelperSlotLock {
+    CRITICAL_SECTION section;
+    HelperSlotLock() { InitializeCriticalSection(&section); }
+    ~HelperSlotLock() { DeleteCriticalSection(&section); }
+};
+HelperSlotLock HelperSlot;
+}  // namespace
+
+void ReplaceHaltHelper(HANDLE newHelper) {
+    EnterCriticalSection(&HelperSlot.section);
+    HANDLE earlier = HaltHelperProcess;
+    if (earlier != nullptr) {
+        TerminateProcess(earlier, 0xFFFFFFFFu);
+        CloseSessionHandle(earlier);
+    }
+    HaltHelperProcess = newHelper;
+    LeaveCriticalSection(&HelperSlot.section);
+}
+
+DWORD WINAPI PowerLossThread(LPVOID) {
+    HANDLE helper = nullptr;
+    if (LaunchInUserSession(RunModeHalt, &helper, nullptr)) {
+        // The earlier helper is ended only once the new one runs.
+        ReplaceHaltHelper(helper);
+    } else {
+        HibernateNow();
+    }
+    return 0;
+}
+
+static void EnableShutdownPrivilege() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
+    TOKEN_PRIVILEGES privileges;
+    ZeroMemory(&privileges, sizeof(privileges));
+    LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid);
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    CloseHandle(token);
+}
+
+void HibernateNow() {
+    HMODULE powrProf = LoadLibraryW(L"PowrProf.dll");
+    EnableShutdownPrivilege();
+    if (powrProf == nullptr) return;
+    auto setSuspendState = reinterpret_cast<SetSuspendStateFn>(reinterpret_cast<void*>(GetProcAddress(powrProf, "SetSuspendState")));
+    if (setSuspendState != nullptr) setSuspendState(TRUE, TRUE, TRUE);  // returns after the resume
+    FreeLibrary(powrProf);
+}
+
+DWORD ReadPowerFlags() {
+    DWORD flags = 0;
+    if (!SendPlatformRequest(PlatformKnvs, 9, 0, &flags, sizeof(flags), nullptr, 0)) return 0x80000000u;
+    return flags;
+}
+
+void CheckPendingHibernation() {
+    if (HibernateRequested(ReadPowerFlags())) HibernateNow();
+}
+
+// ---- "-HALT" helper ---------------------------------------------------------------------
+
+int CountdownSeconds = 0;
+static SetSuspendStateFn BoundSetSuspendState = nullptr;
+
+INT_PTR CALLBACK CountdownDialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_INITDIALOG:
+        if (CountdownSeconds > 0) {
+            SetTimer(hwnd, 1, 1000, nullptr);
+        } else {
+            SetDlgItemTextW(hwnd, IDC_COUNTDOWN_TEXT, ResumeNoticeText);
+        }
+        break;
+    case WM_TIMER: {
+        int n = CountdownSeconds;
+        CountdownSeconds = n - 1;
+        wchar_t text[100];
+        FormatCountdownText(n, text, ARRAYSIZE(text));
+        SetDlgItemTextW(hwnd, IDC_COUNTDOWN_TEXT, text);
+        if (n == 0) EndDialog(hwnd, 1);
+        break;
+    }
+    case WM_COMMAND:
+        // Only OK (the button or Enter) closes the dialog; Esc and close
+        // requests arrive as IDCANCEL and are ignored.
+        if (LOWORD(wParam) == IDOK) EndDialog(hwnd, 0);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+void HibernateCountdown() {
+    if (BoundSetSuspendState == nullptr) {
+        HMODULE powrProf = LoadLibraryW(L"PowrProf.dll");  // stays loaded
+        if (powrProf != nullptr)
+            BoundSetSuspendState = reinterpret_cast<SetSuspendStateFn>(reinterpret_cast<void*>(GetProcAddress(powrProf, "SetSuspendState")));
+        if (BoundSetSuspendState == nullptr) {
+            MessageBoxW(GetDesktopWindow(), L"Failed to locate SetSuspendState", L"QEBI", MB_SYSTEMMODAL | MB_ICONERROR);
+            return;
+        }
+    }
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    CountdownSeconds = 5;
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_COUNTDOWN), nullptr, CountdownDialogProc, 0);
+    BoundSetSuspendState(TRUE, TRUE, TRUE);  // returns after the resume, or at once when refused
+    Sleep(1000);
+    CountdownSeconds = 0;
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_COUNTDOWN), nullptr, CountdownDialogProc, 0);
+}

@@ -1,8 +1,241 @@
-// User-session helpers and input injection: wired in by the session-actions work.
+// User-session helpers and input injection.
+//
+// The service runs in the services' session, where nothing it shows or types
+// reaches the logged-on user. Desktop work is done by a helper copy of this
+// executable, started in the active console session under the user's token
+// on the interactive desktop "winsta0\default".
 #include "qebevent.h"
 
-BOOL LaunchInUserSession(int, HANDLE*, HANDLE*) { return FALSE; }
-void PressMediaKey(BYTE) {}
-void SendCtrlAltDel() {}
-void PostWinlogonCtrlAltDel() {}
-BOOL SwitchThreadDesktop(HDESK) { return FALSE; }
+#include <strsafe.h>
+
+#include "session_internal.h"
+
+#ifndef _WIN64
+static_assert(sizeof(STARTUPINFOW) == 68, "STARTUPINFOW of the 32-bit program");
+#endif
+static_assert(sizeof(OSVERSIONINFOW) == 276, "OSVERSIONINFOW");
+
+// ---- pure helpers --------------------------------------------------------------
+
+const wchar_t* HelperSwitch(int mode) {
+    switch (mode) {
+    case RunModeHalt: return L"-HALT";
+    case RunModeCad: return L"-CAD";
+    case RunModeVolumeUp: return L"-VOLUMEUP";
+    case RunModeVolumeDown: return L"-VOLUMEDOWN";
+    default: return nullptr;
+    }
+}
+
+bool BuildHelperCommandLine(int mode, wchar_t* buffer, size_t capacity) {
+    if (buffer == nullptr || capacity == 0) return false;
+    buffer[0] = L'\0';
+    const wchar_t* modeSwitch = HelperSwitch(mode);
+    if (modeSwitch == nullptr) return false;
+    if (FAILED(StringCchPrintfW(buffer, capacity, L"QEBEvent.exe %s", modeSwitch))) {
+        buffer[0] = L'\0';
+        return false;
+    }
+    return true;
+}
+
+bool SasGenerationNeedsWrite(long queryResult, DWORD value) {
+    return queryResult != ERROR_SUCCESS || value != 1;
+}
+
+// ---- handle accounting ----------------------------------------------------------
+
+static volatile LONG HandlesHeld = 0;
+
+LONG SessionHandlesHeld() { return InterlockedCompareExchange(&HandlesHeld, 0, 0); }
+
+// Only for handles counted in HandlesHeld.
+void CloseSessionHandle(HANDLE handle) {
+    if (handle == nullptr) return;
+    CloseHandle(handle);
+    InterlockedDecrement(&HandlesHeld);
+}
+
+static void CountSessionHandle() { InterlockedIncrement(&HandlesHeld); }
+
+// ---- lazily bound system functions -------------------------------------------------
+//
+// Looked up by name on first use and kept for the life of the process; the
+// libraries are never freed. Two threads may bind at once: both store the
+// same address.
+
+typedef BOOL(WINAPI* WtsQueryUserTokenFn)(ULONG session, PHANDLE token);
+typedef BOOL(WINAPI* CreateEnvironmentBlockFn)(LPVOID* environment, HANDLE token, BOOL inherit);
+typedef BOOL(WINAPI* DestroyEnvironmentBlockFn)(LPVOID environment);
+typedef VOID(WINAPI* SendSasFn)(BOOL asUser);
+
+static void* volatile BoundWtsQueryUserToken = nullptr;
+static void* volatile BoundCreateEnvironmentBlock = nullptr;
+static void* volatile BoundDestroyEnvironmentBlock = nullptr;
+static void* volatile BoundSendSas = nullptr;
+
+static void* LoadSystemFunction(const wchar_t* library, const char* name) {
+    HMODULE module = LoadLibraryW(library);
+    if (module == nullptr) return nullptr;
+    return reinterpret_cast<void*>(GetProcAddress(module, name));
+}
+
+static WtsQueryUserTokenFn BindWtsQueryUserToken() {
+    if (BoundWtsQueryUserToken == nullptr)
+        BoundWtsQueryUserToken = LoadSystemFunction(L"WtsApi32.dll", "WTSQueryUserToken");
+    return reinterpret_cast<WtsQueryUserTokenFn>(BoundWtsQueryUserToken);
+}
+
+static void BindEnvironmentFunctions() {
+    if (BoundCreateEnvironmentBlock != nullptr) return;
+    HMODULE module = LoadLibraryW(L"userenv.dll");
+    if (module == nullptr) return;
+    BoundDestroyEnvironmentBlock = reinterpret_cast<void*>(GetProcAddress(module, "DestroyEnvironmentBlock"));
+    BoundCreateEnvironmentBlock = reinterpret_cast<void*>(GetProcAddress(module, "CreateEnvironmentBlock"));
+}
+
+static SendSasFn BindSendSas() {
+    if (BoundSendSas == nullptr) BoundSendSas = LoadSystemFunction(L"sas.dll", "SendSAS");
+    return reinterpret_cast<SendSasFn>(BoundSendSas);
+}
+
+// ---- launching a helper in the user's session -----------------------------------------
+
+UserSessionLauncher UserSessionLaunchOverride = nullptr;
+
+// The interactive desktop of the user's session: without it the helper lands
+// in the service's invisible window station, its dialog unseen and its keys
+// reaching no one.
+static wchar_t InteractiveDesktop[] = L"winsta0\\default";
+
+BOOL LaunchInUserSession(int mode, HANDLE* processOut, HANDLE* threadOut) {
+    if (UserSessionLaunchOverride != nullptr) {
+        BOOL launched = UserSessionLaunchOverride(mode, processOut, threadOut);
+        if (launched && processOut != nullptr && *processOut != nullptr) CountSessionHandle();
+        if (launched && threadOut != nullptr && *threadOut != nullptr) CountSessionHandle();
+        return launched;
+    }
+
+    wchar_t commandLine[MAX_PATH];
+    if (!BuildHelperCommandLine(mode, commandLine, MAX_PATH)) return FALSE;
+
+    DWORD session = WTSGetActiveConsoleSessionId();
+    if (session == 0xFFFFFFFFu) return FALSE;
+
+    WtsQueryUserTokenFn queryUserToken = BindWtsQueryUserToken();
+    if (queryUserToken == nullptr) return FALSE;
+    HANDLE token = nullptr;
+    if (!queryUserToken(session, &token)) return FALSE;
+    CountSessionHandle();
+
+    BindEnvironmentFunctions();
+    auto createEnvironment = reinterpret_cast<CreateEnvironmentBlockFn>(BoundCreateEnvironmentBlock);
+    auto destroyEnvironment = reinterpret_cast<DestroyEnvironmentBlockFn>(BoundDestroyEnvironmentBlock);
+    void* environment = nullptr;
+    if (createEnvironment != nullptr && !createEnvironment(&environment, token, FALSE)) environment = nullptr;
+
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(STARTUPINFOW);
+    startup.lpDesktop = InteractiveDesktop;
+    PROCESS_INFORMATION process;
+    ZeroMemory(&process, sizeof(process));
+    DWORD flags = environment != nullptr ? CREATE_UNICODE_ENVIRONMENT : 0;
+    BOOL created = CreateProcessAsUserW(token, nullptr, commandLine, nullptr, nullptr, FALSE, flags,
+                                        environment, nullptr, &startup, &process);
+    if (created) {
+        CountSessionHandle();
+        CountSessionHandle();
+        if (processOut != nullptr) {
+            *processOut = process.hProcess;
+        } else {
+            CloseSessionHandle(process.hProcess);
+        }
+        if (threadOut != nullptr) {
+            *threadOut = process.hThread;
+        } else {
+            CloseSessionHandle(process.hThread);
+        }
+    }
+
+    if (environment != nullptr && destroyEnvironment != nullptr) destroyEnvironment(environment);
+    CloseSessionHandle(token);
+    return created;
+}
+
+// ---- volume keys ------------------------------------------------------------------------
+
+void PressMediaKey(BYTE vk) {
+    keybd_event(vk, static_cast<BYTE>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC)), KEYEVENTF_EXTENDEDKEY, 0);
+    keybd_event(vk, static_cast<BYTE>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC)),
+                KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP, 0);
+}
+
+// ---- Ctrl+Alt+Del ---------------------------------------------------------------------------
+
+DWORD QueryOsMajorVersionFromSystem() {
+    OSVERSIONINFOW version;
+    ZeroMemory(&version, sizeof(version));
+    version.dwOSVersionInfoSize = sizeof(version);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    if (!GetVersionExW(&version)) return 0;
+#pragma GCC diagnostic pop
+    return version.dwMajorVersion;
+}
+
+OsMajorVersionQuery QueryOsMajorVersion = QueryOsMajorVersionFromSystem;
+
+static const wchar_t PolicyKeyPath[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+static const wchar_t SasGenerationValue[] = L"SoftwareSASGeneration";
+
+// Lets services raise the secure attention sequence; left at 1 afterwards.
+static void AllowSoftwareSas() {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, PolicyKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    DWORD type = REG_DWORD;
+    DWORD size = sizeof(DWORD);
+    DWORD value = 0;
+    LONG query = RegQueryValueExW(key, SasGenerationValue, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    if (SasGenerationNeedsWrite(query, value)) {
+        const DWORD one = 1;
+        RegSetValueExW(key, SasGenerationValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
+    }
+    RegCloseKey(key);
+}
+
+void SendCtrlAltDel() {
+    if (QueryOsMajorVersion() < 6) {
+        PostWinlogonCtrlAltDel();
+        return;
+    }
+    AllowSoftwareSas();
+    SendSasFn sendSas = BindSendSas();
+    if (sendSas == nullptr) return;
+    sendSas(FALSE);
+}
+
+BOOL SwitchThreadDesktop(HDESK desktop) {
+    BYTE name[256];
+    DWORD needed = 0;
+    if (!GetUserObjectInformationW(desktop, UOI_NAME, name, sizeof(name), &needed)) return FALSE;
+    return SetThreadDesktop(desktop);
+}
+
+void PostWinlogonCtrlAltDel() {
+    HDESK previous = GetThreadDesktop(GetCurrentThreadId());
+    HDESK winlogon = OpenDesktopW(L"Winlogon", 0, FALSE, 0x400001CFu);
+    if (winlogon == nullptr) return;
+    if (!SwitchThreadDesktop(winlogon)) {
+        CloseDesktop(winlogon);
+        return;
+    }
+    PostMessageW(HWND_BROADCAST, WM_HOTKEY, 0, MAKELPARAM(MOD_CONTROL | MOD_ALT, VK_DELETE));
+    if (previous != nullptr) {
+        SwitchThreadDesktop(previous);
+        CloseDesktop(winlogon);
+    }
+}
