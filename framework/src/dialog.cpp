@@ -1,0 +1,84 @@
+// CDialog: modal dialogs from a template, routed through message maps.
+#include "afxwin.h"
+#include "handle_maps.h"
+
+namespace {
+
+// Number of modal dialogs running on this thread; temporary wrappers are
+// freed when the outermost one has ended.
+thread_local int t_modalDepth = 0;
+
+}  // namespace
+
+BEGIN_MESSAGE_MAP(CDialog, CWnd)
+    ON_COMMAND(IDOK, &CDialog::OnOK)
+    ON_COMMAND(IDCANCEL, &CDialog::OnCancel)
+END_MESSAGE_MAP()
+
+CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
+    : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
+
+CDialog::~CDialog() = default;
+
+INT_PTR CDialog::DoModal() {
+    HWND owner = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
+    if (!owner) {
+        // As MFC: a dialog without a parent is owned by the main window.
+        CWnd* main = AfxGetMainWnd();
+        if (main && main != this && main->m_hWnd && ::IsWindow(main->m_hWnd)) owner = main->m_hWnd;
+    }
+    ++t_modalDepth;
+    INT_PTR result = ::DialogBoxParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(m_nIDTemplate), owner,
+                                       &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+    if (--t_modalDepth == 0) qebafx::FreeTemporaryWrappers();
+    return result;
+}
+
+void CDialog::EndDialog(int nResult) { ::EndDialog(m_hWnd, nResult); }
+
+BOOL CDialog::OnInitDialog() {
+    // Binds the member controls (DDX_Control); the system sets the focus.
+    UpdateData(FALSE);
+    return TRUE;
+}
+
+void CDialog::OnOK() {
+    if (!UpdateData(TRUE)) return;
+    EndDialog(IDOK);
+}
+
+void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+
+BOOL CDialog::OnCmdMsg(UINT nID, int nCode) {
+    if (CWnd::OnCmdMsg(nID, nCode)) return TRUE;
+    // Commands the dialog does not handle go on to the application object,
+    // system command ids excepted.
+    if (nCode != 0 || nID >= 0xF000) return FALSE;
+    CWinApp* app = AfxGetApp();
+    return app ? app->OnCmdMsg(nID, nCode) : FALSE;
+}
+
+LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    return CWnd::WindowProc(message, wParam, lParam);
+}
+
+INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_INITDIALOG) return FALSE;
+    CDialog* dialog = reinterpret_cast<CDialog*>(lParam);
+    if (!dialog || !dialog->SubclassWindow(hWnd)) {
+        ::EndDialog(hWnd, -1);
+        return FALSE;
+    }
+    CurrentMessage current = {message, wParam, lParam};
+    const CurrentMessage* outer = dialog->m_current;
+    dialog->m_current = &current;
+    BOOL setFocus = TRUE;
+    try {
+        setFocus = dialog->OnInitDialog();
+    } catch (...) {
+        ::EndDialog(hWnd, -1);
+        setFocus = FALSE;
+    }
+    dialog->m_current = outer;
+    return setFocus;
+}
