@@ -1,0 +1,103 @@
+// CAD support, battery, USB charge, fan-speed-control and PC health panels.
+// The last three trace every library value they read or write. The USB and
+// fan-speed lists and "Set Mode" buttons follow each reading; the CAD and
+// battery "Update" buttons, once disabled, stay disabled. No refresh changes
+// a list's selection.
+#include "../frame/TovrelDlg.h"
+
+#if __has_include("../frame/library_trace.h")
+#include "../frame/library_trace.h"
+#else
+void TraceLibraryCall(const wchar_t* label, const void* data, unsigned count);
+#endif
+
+#include "panel_apply.h"
+#include "panel_sequence.h"
+
+namespace {
+
+const wchar_t kGetUsbLabel[] = L"Get_USB_Charge_Status";
+const wchar_t kSetUsbLabel[] = L"Set_USB_Charge_Status";
+const wchar_t kGetFscLabel[] = L"Get_FSC_Status";
+const wchar_t kSetFscLabel[] = L"Set_FSC_Status";
+const wchar_t kGetHealthLabel[] = L"Get_PC_Health_Status";
+
+void Trace(const wchar_t* label, const void* data, unsigned count) {
+    TraceLibraryCall(label, data, count);
+}
+
+}  // namespace
+
+void CTORVADlg::ShowCadSupport(LONG status) {
+    const tovrel::TypedView view = tovrel::RenderCadSupport(status);
+    tovrel::ApplyChange(*this, IDC_CAD_UPDATE, view.updateButton);
+    SetDlgItemText(IDC_CAD_STATUS, view.text.c_str());
+}
+
+void CTORVADlg::ShowBatteryStatus(LONG status) {
+    const tovrel::TypedView view = tovrel::RenderBatteryStatus(status);
+    tovrel::ApplyChange(*this, IDC_BATTERY_UPDATE, view.updateButton);
+    SetDlgItemText(IDC_BATTERY_STATUS, view.text.c_str());
+}
+
+void CTORVADlg::ShowUsbCharge(LONG status) {
+    tovrel::TraceWord(Trace, kGetUsbLabel, static_cast<std::uint32_t>(status));
+    const tovrel::UsbChargeView view = tovrel::RenderUsbCharge(status);
+    if (view.setButton == tovrel::ControlChange::Disable) {
+        m_usbChargeStatus.SetWindowText(view.text.c_str());
+        tovrel::ApplyChange(m_usbChargeS45, view.s45List);
+        tovrel::ApplyChange(m_usbChargeS0, view.s0List);
+        tovrel::ApplyChange(m_usbSetMode, view.setButton);
+        return;
+    }
+    tovrel::ApplyChange(m_usbChargeS45, view.s45List);
+    tovrel::ApplyChange(m_usbChargeS0, view.s0List);
+    m_usbChargeStatus.SetWindowText(view.text.c_str());
+    tovrel::ApplyChange(m_usbSetMode, view.setButton);
+}
+
+void CTORVADlg::ShowFscStatus(LONG status) {
+    tovrel::TraceWord(Trace, kGetFscLabel, static_cast<std::uint32_t>(status));
+    const tovrel::FscView view = tovrel::RenderFscStatus(status);
+    m_fscStatus.SetWindowText(view.text.c_str());
+    tovrel::ApplyChange(m_fscMode, view.list);
+    tovrel::ApplyChange(m_fscSetMode, view.setButton);
+}
+
+void CTORVADlg::ShowPcHealth(LONG status) {
+    tovrel::TraceWord(Trace, kGetHealthLabel, static_cast<std::uint32_t>(status));
+    m_pcHealth.SetWindowText(tovrel::RenderPcHealth(status).c_str());
+}
+
+void CTORVADlg::UpdateCadSupport() {
+    ShowCadSupport(tovrel::ReadStatus(m_pCheck_CADS_event));
+}
+
+void CTORVADlg::UpdateBatteryStatus() {
+    ShowBatteryStatus(tovrel::ReadStatus(m_pCheck_BKIT_event));
+}
+
+void CTORVADlg::UpdateUsbCharge() {
+    ShowUsbCharge(tovrel::ReadStatus(m_pGet_USB_Charge_Status));
+}
+
+void CTORVADlg::UpdateFscStatus() {
+    ShowFscStatus(tovrel::ReadStatus(m_pGet_FSC_Status));
+}
+
+void CTORVADlg::UpdatePcHealth() {
+    ShowPcHealth(tovrel::ReadStatus(m_pGet_PC_Health_Status));
+}
+
+void CTORVADlg::SetUsbChargeMode() {
+    const std::uint32_t value =
+        tovrel::UsbChargeSetValue(m_usbChargeS45.GetCurSel(), m_usbChargeS0.GetCurSel());
+    ShowUsbCharge(tovrel::RunSetSequence(m_pGet_USB_Charge_Status, m_pSet_USB_Charge_Status,
+                                         value, kSetUsbLabel, Trace));
+}
+
+void CTORVADlg::SetFscMode() {
+    const std::uint32_t value = tovrel::FscSetValue(m_fscMode.GetCurSel());
+    ShowFscStatus(tovrel::RunSetSequence(m_pGet_FSC_Status, m_pSet_FSC_Status, value,
+                                         kSetFscLabel, Trace));
+}
