@@ -5,11 +5,7 @@
 // a list's selection.
 #include "../frame/TovrelDlg.h"
 
-#if __has_include("../frame/library_trace.h")
 #include "../frame/library_trace.h"
-#else
-void TraceLibraryCall(const wchar_t* label, const void* data, unsigned count);
-#endif
 
 #include "panel_apply.h"
 #include "panel_sequence.h"
