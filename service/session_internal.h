@@ -37,6 +37,10 @@ inline bool HibernateRequested(DWORD powerFlags) {
     return (powerFlags & PowerFlagHibernateRequested) != 0;
 }
 
+// Makes "SoftwareSASGeneration" (HKLM policy key of the system) 1 unless it
+// already reads as 1; the earlier value is not restored. Silent on failure.
+void AllowSoftwareSas();
+
 // ---- process-wide state -------------------------------------------------------
 
 // Seconds the "-HALT" helper's countdown dialog still shows; 0 selects the

@@ -189,8 +189,8 @@ OsMajorVersionQuery QueryOsMajorVersion = QueryOsMajorVersionFromSystem;
 static const wchar_t PolicyKeyPath[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
 static const wchar_t SasGenerationValue[] = L"SoftwareSASGeneration";
 
-// Lets services raise the secure attention sequence; left at 1 afterwards.
-static void AllowSoftwareSas() {
+// Lets services raise the secure attention sequence.
+void AllowSoftwareSas() {
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, PolicyKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
