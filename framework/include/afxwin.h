@@ -401,6 +401,8 @@ public:
     void SetRegistryKey(const wchar_t* lpszRegistryKey);
     // Help command: the program ships no help file, so nothing opens.
     void OnHelp();
+    // Icon resource of the resource module.
+    HICON LoadIcon(UINT nIDResource) const;
 
     const wchar_t* m_pszAppName = nullptr;
     const wchar_t* m_pszRegistryKey = nullptr;

@@ -68,6 +68,10 @@ void CWinApp::SetRegistryKey(const wchar_t* lpszRegistryKey) {
 
 void CWinApp::OnHelp() {}
 
+HICON CWinApp::LoadIcon(UINT nIDResource) const {
+    return ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(nIDResource));
+}
+
 CWinApp* AfxGetApp() { return g_app; }
 
 CWnd* AfxGetMainWnd() { return g_app ? g_app->m_pMainWnd : nullptr; }

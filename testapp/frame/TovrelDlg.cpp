@@ -1,0 +1,315 @@
+// CTORVADlg: library binding, initialisation, auto update, system menu,
+// painting while minimised, closing, and the firmware event log.
+#include "TovrelDlg.h"
+
+#include <stdlib.h>
+
+#include "AboutDlg.h"
+#include "frame_core.h"
+
+namespace {
+
+// Timer of the once-a-second auto update.
+const UINT_PTR kAutoUpdateTimer = 1;
+const UINT kAutoUpdatePeriodMs = 1000;
+
+template <typename T>
+bool ResolveOne(HMODULE hLibrary, const char* name, T& slot) {
+    slot = reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(hLibrary, name)));
+    return slot != nullptr;
+}
+
+void ClearEntryPoints(CTORVADlg& dlg) {
+    dlg.m_pGet_Current_WIFI_Ratio_Status = nullptr;
+    dlg.m_pSet_WIFI_Ratio_Onoff = nullptr;
+    dlg.m_pGet_Current_BT_Ratio_Status = nullptr;
+    dlg.m_pSet_BT_Ratio_Onoff = nullptr;
+    dlg.m_pGet_Current_Microphone_Mute_Capability = nullptr;
+    dlg.m_pSet_Microphone_MuteLED = nullptr;
+    dlg.m_pGet_Current_Volume_Mute_Capability = nullptr;
+    dlg.m_pSet_Volume_MuteLED = nullptr;
+    dlg.m_pGet_Ambient_Light = nullptr;
+    dlg.m_pBrightness_Changed_Manually = nullptr;
+    dlg.m_pGet_Power_Meter = nullptr;
+    dlg.m_pGet_Thermal_Parameter = nullptr;
+    dlg.m_pCheck_CADS_event = nullptr;
+    dlg.m_pCheck_BKIT_event = nullptr;
+    dlg.m_pQEB_RegisterEventCallback = nullptr;
+    dlg.m_pQEB_UnregisterEventCallback = nullptr;
+    dlg.m_pGet_USB_Charge_Status = nullptr;
+    dlg.m_pSet_USB_Charge_Status = nullptr;
+    dlg.m_pGet_FSC_Status = nullptr;
+    dlg.m_pSet_FSC_Status = nullptr;
+    dlg.m_pGet_PC_Health_Status = nullptr;
+}
+
+}  // namespace
+
+BEGIN_MESSAGE_MAP(CTORVADlg, CDialog)
+    ON_WM_SYSCOMMAND()
+    ON_WM_PAINT()
+    ON_WM_QUERYDRAGICON()
+    ON_WM_TIMER()
+    ON_BN_CLICKED(IDC_WIFI_UPDATE, &CTORVADlg::UpdateWifiStatus)
+    ON_BN_CLICKED(IDC_BT_UPDATE, &CTORVADlg::UpdateBtStatus)
+    ON_BN_CLICKED(IDC_AMBIENT_UPDATE, &CTORVADlg::UpdateAmbientLight)
+    ON_BN_CLICKED(IDC_POWER_UPDATE, &CTORVADlg::UpdatePowerMeter)
+    ON_BN_CLICKED(IDC_THERMAL_UPDATE, &CTORVADlg::UpdateThermalStatus)
+    ON_BN_CLICKED(IDC_MIC_LED_UPDATE, &CTORVADlg::UpdateMicrophoneLed)
+    ON_BN_CLICKED(IDC_VOL_LED_UPDATE, &CTORVADlg::UpdateVolumeLed)
+    ON_BN_CLICKED(IDC_WIFI_ONOFF, &CTORVADlg::ToggleWifi)
+    ON_BN_CLICKED(IDC_BT_ONOFF, &CTORVADlg::ToggleBt)
+    ON_BN_CLICKED(IDC_MIC_LED_ONOFF, &CTORVADlg::ToggleMicrophoneLed)
+    ON_BN_CLICKED(IDC_VOL_LED_ONOFF, &CTORVADlg::ToggleVolumeLed)
+    ON_BN_CLICKED(IDC_AUTO_UPDATE, &CTORVADlg::OnAutoUpdate)
+    ON_BN_CLICKED(IDC_UPDATE_ALL, &CTORVADlg::UpdateAll)
+    ON_BN_CLICKED(IDC_CAD_UPDATE, &CTORVADlg::UpdateCadSupport)
+    ON_BN_CLICKED(IDC_BATTERY_UPDATE, &CTORVADlg::UpdateBatteryStatus)
+    ON_BN_CLICKED(IDC_USB_UPDATE, &CTORVADlg::UpdateUsbCharge)
+    ON_BN_CLICKED(IDC_USB_SET_MODE, &CTORVADlg::SetUsbChargeMode)
+    ON_BN_CLICKED(IDC_FSC_UPDATE, &CTORVADlg::UpdateFscStatus)
+    ON_BN_CLICKED(IDC_FSC_SET_MODE, &CTORVADlg::SetFscMode)
+    ON_BN_CLICKED(IDC_PC_HEALTH_UPDATE, &CTORVADlg::UpdatePcHealth)
+    ON_WM_CLOSE()
+    ON_WM_DESTROY()
+END_MESSAGE_MAP()
+
+CTORVADlg::CTORVADlg(CWnd* pParent)
+    : CDialog(IDD, pParent),
+      m_hIcon(nullptr),
+      m_hLibrary(nullptr),
+      m_autoUpdate(0),
+      m_eventCount(0),
+      m_callbackState(kCallbackNone) {
+    ClearEntryPoints(*this);
+    m_hIcon = AfxGetApp() ? AfxGetApp()->LoadIcon(IDR_MAINFRAME)
+                          : ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
+    m_autoUpdate = 0;
+
+    // Bind QEBI.dll: found by the system's library search, every entry
+    // point looked up by name.
+    m_hLibrary = ::LoadLibraryW(L"QEBI.dll");
+    if (m_hLibrary && !ResolveEntryPoints(m_hLibrary)) ReleaseLibrary();
+
+    m_eventCount = 0;
+}
+
+CTORVADlg::~CTORVADlg() {
+    // Normally done when the window was destroyed; the library must not be
+    // released with the callback still registered.
+    UnregisterEventCallback();
+    ReleaseLibrary();
+}
+
+bool CTORVADlg::ResolveEntryPoints(HMODULE h) {
+    return ResolveOne(h, "Get_Current_WIFI_Ratio_Status", m_pGet_Current_WIFI_Ratio_Status) &&
+           ResolveOne(h, "Set_WIFI_Ratio_Onoff", m_pSet_WIFI_Ratio_Onoff) &&
+           ResolveOne(h, "Get_Current_BT_Ratio_Status", m_pGet_Current_BT_Ratio_Status) &&
+           ResolveOne(h, "Set_BT_Ratio_Onoff", m_pSet_BT_Ratio_Onoff) &&
+           ResolveOne(h, "Get_Current_Microphone_Mute_Capability",
+                      m_pGet_Current_Microphone_Mute_Capability) &&
+           ResolveOne(h, "Set_Microphone_MuteLED", m_pSet_Microphone_MuteLED) &&
+           ResolveOne(h, "Get_Current_Volume_Mute_Capability", m_pGet_Current_Volume_Mute_Capability) &&
+           ResolveOne(h, "Set_Volume_MuteLED", m_pSet_Volume_MuteLED) &&
+           ResolveOne(h, "Get_Ambient_Light", m_pGet_Ambient_Light) &&
+           ResolveOne(h, "Brightness_Changed_Manually", m_pBrightness_Changed_Manually) &&
+           ResolveOne(h, "Get_Power_Meter", m_pGet_Power_Meter) &&
+           ResolveOne(h, "Get_Thermal_Parameter", m_pGet_Thermal_Parameter) &&
+           ResolveOne(h, "Check_CADS_event", m_pCheck_CADS_event) &&
+           ResolveOne(h, "Check_BKIT_event", m_pCheck_BKIT_event) &&
+           ResolveOne(h, "QEB_RegisterEventCallback", m_pQEB_RegisterEventCallback) &&
+           ResolveOne(h, "QEB_UnregisterEventCallback", m_pQEB_UnregisterEventCallback) &&
+           ResolveOne(h, "Get_USB_Charge_Status", m_pGet_USB_Charge_Status) &&
+           ResolveOne(h, "Set_USB_Charge_Status", m_pSet_USB_Charge_Status) &&
+           ResolveOne(h, "Get_FSC_Status", m_pGet_FSC_Status) &&
+           ResolveOne(h, "Set_FSC_Status", m_pSet_FSC_Status) &&
+           ResolveOne(h, "Get_PC_Health_Status", m_pGet_PC_Health_Status);
+}
+
+void CTORVADlg::ReleaseLibrary() {
+    if (m_hLibrary) ::FreeLibrary(m_hLibrary);
+    m_hLibrary = nullptr;
+    // No slot may point into a released (or partly bound) library.
+    ClearEntryPoints(*this);
+}
+
+void CTORVADlg::UnregisterEventCallback() {
+    if (m_callbackState != kCallbackRegistered) return;
+    m_callbackState = kCallbackUnregistered;
+    if (m_pQEB_UnregisterEventCallback) m_pQEB_UnregisterEventCallback(&CTORVADlg::FirmwareEventCallback, this);
+}
+
+void CTORVADlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_EVENT_LOG, m_eventLog);
+    DDX_Control(pDX, IDC_THERMAL_STATUS, m_thermalStatus);
+    DDX_Control(pDX, IDC_USB_S45_LIST, m_usbChargeS45);
+    DDX_Control(pDX, IDC_USB_S0_LIST, m_usbChargeS0);
+    DDX_Control(pDX, IDC_USB_SET_MODE, m_usbSetMode);
+    DDX_Control(pDX, IDC_USB_STATUS, m_usbChargeStatus);
+    DDX_Control(pDX, IDC_FSC_LIST, m_fscMode);
+    DDX_Control(pDX, IDC_FSC_SET_MODE, m_fscSetMode);
+    DDX_Control(pDX, IDC_FSC_STATUS, m_fscStatus);
+    DDX_Control(pDX, IDC_PC_HEALTH_STATUS, m_pcHealth);
+}
+
+BOOL CTORVADlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+
+    // "About" entry of the system menu.
+    if (CMenu* sysMenu = GetSystemMenu(FALSE)) {
+        CString aboutText;
+        aboutText.LoadString(IDS_ABOUTBOX);
+        if (!aboutText.IsEmpty()) {
+            sysMenu->AppendMenu(MF_SEPARATOR);
+            sysMenu->AppendMenu(MF_STRING, IDM_ABOUTBOX, aboutText);
+        }
+    }
+
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+
+    HandleCommandLine();  // ends the process when a switch matches
+
+    if (!m_hLibrary) {
+        AfxMessageBox(L"Failed to initialize QEBI library", MB_ICONERROR);
+        exit(-1);
+    }
+
+    // The edit control's default limit would silently stop the log before
+    // it holds the 1001 lines it is meant to keep.
+    m_eventLog.SetLimitText(tovrel::kEventLogTextLimit);
+
+    m_usbChargeS45.AddString(L"Disabled ");
+    m_usbChargeS45.AddString(L"Enabled ");
+    m_usbChargeS0.AddString(L"DCP mode");
+    m_usbChargeS0.AddString(L"CDP mode");
+    m_fscMode.AddString(L"BA mode");
+    m_fscMode.AddString(L"BT mode");
+    m_fscMode.AddString(L"Full speed mode");
+    m_usbChargeS45.SetCurSel(0);
+    m_usbChargeS0.SetCurSel(0);
+    m_fscMode.SetCurSel(0);
+
+    UpdateAll();
+
+    SetTimer(kAutoUpdateTimer, kAutoUpdatePeriodMs, nullptr);
+
+    m_eventLog.SetSel(-1, -1);
+
+    LONG result = m_pQEB_RegisterEventCallback(&CTORVADlg::FirmwareEventCallback, this);
+    DWORD lastError = result != 0 ? ::GetLastError() : 0;
+    if (result == 0) m_callbackState = kCallbackRegistered;
+    m_eventLog.ReplaceSel(tovrel::FormatRegistrationLine(result, lastError), FALSE);
+
+    return TRUE;
+}
+
+void CTORVADlg::HandleCommandLine() {
+    CWinApp* app = AfxGetApp();
+    tovrel::Switch which = tovrel::MatchSwitch(app ? app->m_lpCmdLine : L"");
+    if (which == tovrel::Switch::None) return;
+
+    // Entry points of an unbound library are null and count as failing calls.
+    const tovrel::RadioEntryPoints entryPoints = {m_pGet_Current_WIFI_Ratio_Status, m_pSet_WIFI_Ratio_Onoff,
+                                                  m_pGet_Current_BT_Ratio_Status, m_pSet_BT_Ratio_Onoff};
+    tovrel::SwitchOutcome outcome = tovrel::RunSwitch(which, entryPoints);
+    if (outcome.showMessage) ::MessageBoxW(nullptr, outcome.message, L"Tovrel", MB_ICONINFORMATION | MB_OK);
+    exit(outcome.exitCode);
+}
+
+void CTORVADlg::UpdateAll() {
+    UpdateWifiStatus();
+    UpdateBtStatus();
+    UpdateAmbientLight();
+    UpdatePowerMeter();
+    UpdateThermalStatus();
+    UpdateMicrophoneLed();
+    UpdateVolumeLed();
+    UpdateCadSupport();
+    UpdateBatteryStatus();
+    UpdateUsbCharge();
+    UpdateFscStatus();
+    UpdatePcHealth();
+}
+
+void CTORVADlg::OnAutoUpdate() {
+    m_autoUpdate = ::SendMessageW(::GetDlgItem(m_hWnd, IDC_AUTO_UPDATE), BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+}
+
+void CTORVADlg::OnTimer(UINT_PTR nIDEvent) {
+    Default();
+    if (nIDEvent == kAutoUpdateTimer && m_autoUpdate != 0) UpdateAll();
+}
+
+void CTORVADlg::OnSysCommand(UINT nID, LPARAM lParam) {
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about;
+        about.DoModal();
+    } else {
+        Default();
+    }
+}
+
+void CTORVADlg::OnPaint() {
+    if (!IsIconic()) {
+        Default();
+        return;
+    }
+    CPaintDC dc(this);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+    int cxIcon = ::GetSystemMetrics(SM_CXICON);
+    int cyIcon = ::GetSystemMetrics(SM_CYICON);
+    RECT rect;
+    GetClientRect(&rect);
+    int x = (rect.right - rect.left - cxIcon + 1) / 2;
+    int y = (rect.bottom - rect.top - cyIcon + 1) / 2;
+    dc.DrawIcon(x, y, m_hIcon);
+}
+
+HCURSOR CTORVADlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
+
+void CTORVADlg::OnClose() {
+    // Also when registration failed; at most once per registration.
+    if (m_pQEB_UnregisterEventCallback && m_callbackState != kCallbackUnregistered) {
+        m_callbackState = kCallbackUnregistered;
+        m_pQEB_UnregisterEventCallback(&CTORVADlg::FirmwareEventCallback, this);
+    }
+    Default();
+}
+
+void CTORVADlg::OnDestroy() {
+    // Button 2, Escape and Enter end the dialog without a close request: the
+    // callback is withdrawn here, while the dialog and the library exist.
+    UnregisterEventCallback();
+    Default();
+}
+
+void WINAPI CTORVADlg::FirmwareEventCallback(DWORD code, void* context) {
+    if (context) static_cast<CTORVADlg*>(context)->LogFirmwareEvent(code);
+}
+
+void CTORVADlg::LogFirmwareEvent(DWORD code) {
+    ++m_eventCount;
+
+    switch (tovrel::RefreshForEvent(code)) {
+    case tovrel::EventRefresh::Thermal: UpdateThermalStatus(); break;
+    case tovrel::EventRefresh::AmbientLight: UpdateAmbientLight(); break;
+    case tovrel::EventRefresh::None: break;
+    }
+
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    CString line = tovrel::FormatEventLine(now, code);
+
+    // Every access to the log is a window message, handled on the dialog's
+    // thread whichever thread the library calls from.
+    int length = m_eventLog.GetWindowTextLength();
+    if (tovrel::LogMustEmpty(m_eventCount)) {
+        m_eventCount = 0;
+        m_eventLog.SetSel(0, length);
+    } else {
+        m_eventLog.SetSel(length, length);
+    }
+    m_eventLog.ReplaceSel(line, FALSE);
+}

@@ -1,0 +1,95 @@
+// Side-effect-free pieces of the Tovrel frame: command-line switches, the
+// radio status word, event log lines. The dialog applies them.
+#pragma once
+#include <afxwin.h>
+
+#include "qebi_api.h"
+
+namespace tovrel {
+
+// ---- command line ------------------------------------------------------------
+
+enum class Switch {
+    None,  // open the dialog
+    GetAllStat,
+    GetAllStatD,
+    AllOn,
+    AllOff,
+    WlOn,
+    WlOff,
+    BtOn,
+    BtOff,
+};
+
+// Trims white space at the right, then at the left, lower-cases, and compares
+// the whole text with the eight switches. Anything else, including text that
+// does not begin with "/", is Switch::None.
+Switch MatchSwitch(const wchar_t* commandLine);
+
+// Radio byte of a status word: 0x80 failed or absent, 0x01 present and on,
+// 0x00 present and off.
+BYTE RadioByte(LONG status);
+
+// 0x13800000 | WIFI byte << 8 | Bluetooth byte.
+DWORD RadioStatusWord(LONG btStatus, LONG wifiStatus);
+
+// Message of "/getallstatd": "rc = 0x%08X".
+CString FormatRadioStatusMessage(DWORD word);
+
+// The radio entry points a switch may call. A null entry point (library not
+// bound) counts as a failing call: a query gives 0x80000000 and a setter a
+// negative result, so nothing is called through a null pointer.
+struct RadioEntryPoints {
+    QEB_GET_STATUS getWifi;
+    QEB_SET_VALUE setWifi;
+    QEB_GET_STATUS getBt;
+    QEB_SET_VALUE setBt;
+};
+
+constexpr LONG kFailedCall = static_cast<LONG>(0x80000000u);
+
+struct SwitchOutcome {
+    bool exits;          // false: Switch::None, open the dialog
+    int exitCode;
+    bool showMessage;    // "/getallstatd": show message before exiting
+    CString message;
+};
+
+// Makes the switch's library calls in their order and works out the exit
+// code: the radio status word for the reading switches, 1 if any setter
+// returned a negative value for the setting ones (both calls of "/allon" and
+// "/alloff" are always made), else 0.
+SwitchOutcome RunSwitch(Switch which, const RadioEntryPoints& entryPoints);
+
+// ---- event log ---------------------------------------------------------------
+
+// Name of a firmware event code in the log, null for codes without one.
+const wchar_t* EventLogName(DWORD code);
+
+enum class EventRefresh { None, Thermal, AmbientLight };
+// The panel refreshed before an event's line is written.
+EventRefresh RefreshForEvent(DWORD code);
+
+// " 5/12 20:41:53.007: 0x1003 (Volume Up)\r\n" from the local time and code.
+CString FormatEventLine(const SYSTEMTIME& time, DWORD code);
+
+// Events counted before the log is emptied: the event that makes the counter
+// exceed this replaces the whole log with its own line.
+constexpr DWORD kEventsPerLog = 1000;
+// counterAfterIncrement: the event counter once this event is counted.
+bool LogMustEmpty(DWORD counterAfterIncrement);
+
+// First log line after the registration attempt.
+CString FormatRegistrationLine(LONG result, DWORD lastError);
+
+// Longest line either formatter can produce, line end included.
+// (named: "31/12 23:59:59.999: 0x1001 (Microphone mute)\r\n", 46; unnamed:
+// "31/12 23:59:59.999: 0xFFFFFFFF\r\n", 32; registration failure with
+// error -2147483648, 49).
+constexpr UINT kLongestEventLine = 50;
+constexpr UINT kLongestRegistrationLine = 52;
+// Text limit of the event log: a registration line plus 1001 event lines of
+// the longest form, the most the log ever holds.
+constexpr UINT kEventLogTextLimit = kLongestRegistrationLine + (kEventsPerLog + 1) * kLongestEventLine;
+
+}  // namespace tovrel
