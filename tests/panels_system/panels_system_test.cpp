@@ -75,48 +75,27 @@ void SetRepresentativeState() {
     SetFeature(QEB_FEAT_PC_HEALTH, 3);
 }
 
-// One running Tovrel.exe and its dialog.
+// One running Tovrel.exe and its dialog. With `debug` the process is started
+// under this process as its debugger, on a thread of its own, and every
+// debugger output string it writes is collected.
 class TovrelDialog {
 public:
-    ~TovrelDialog() { Close(); }
+    ~TovrelDialog() {
+        Close();
+        DeleteCriticalSection(&lock_);
+    }
 
-    // Starts Tovrel.exe with `extraEnv` ("NAME=value" entries) added to this
-    // process's environment and its output going to `logPath` (when given).
-    bool Start(const std::vector<std::wstring>& extraEnv = {}, const wchar_t* logPath = nullptr) {
-        std::vector<wchar_t> env;
-        if (!extraEnv.empty()) {
-            wchar_t* block = GetEnvironmentStringsW();
-            for (const wchar_t* p = block; *p; p += wcslen(p) + 1) {
-                env.insert(env.end(), p, p + wcslen(p) + 1);
-            }
-            FreeEnvironmentStringsW(block);
-            for (const std::wstring& e : extraEnv) env.insert(env.end(), e.c_str(), e.c_str() + e.size() + 1);
-            env.push_back(L'\0');
+    bool Start(bool debug = false) {
+        debug_ = debug;
+        started_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (debug) {
+            thread_ = CreateThread(nullptr, 0, &TovrelDialog::DebugThread, this, 0, nullptr);
+            if (!thread_) return false;
+            WaitForSingleObject(started_, 10000);
+        } else {
+            Launch();
         }
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        BOOL inherit = FALSE;
-        if (logPath) {
-            SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-            log_ = CreateFileW(logPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (log_ == INVALID_HANDLE_VALUE) return false;
-            si.dwFlags = STARTF_USESTDHANDLES;
-            si.hStdInput = nullptr;
-            si.hStdOutput = log_;
-            si.hStdError = log_;
-            inherit = TRUE;
-        }
-        std::wstring cmd = L"\"" + std::wstring(kTovrel) + L"\"";
-        PROCESS_INFORMATION pi = {};
-        if (!CreateProcessW(kTovrel, &cmd[0], nullptr, nullptr, inherit,
-                            env.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT,
-                            env.empty() ? nullptr : env.data(), kTovrelDir, &si, &pi)) {
-            return false;
-        }
-        process_ = pi.hProcess;
-        CloseHandle(pi.hThread);
-        pid_ = pi.dwProcessId;
+        if (!process_) return false;
         for (int i = 0; i < 200 && !dlg_; ++i) {
             HWND w = FindWindowW(nullptr, kCaption);
             DWORD owner = 0;
@@ -135,14 +114,33 @@ public:
         }
         if (process_) {
             if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0) TerminateProcess(process_, 99);
+        }
+        if (thread_) {
+            WaitForSingleObject(thread_, 10000);
+            CloseHandle(thread_);
+            thread_ = nullptr;
+        }
+        if (process_) {
             CloseHandle(process_);
             process_ = nullptr;
         }
-        if (log_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(log_);
-            log_ = INVALID_HANDLE_VALUE;
+        if (started_) {
+            CloseHandle(started_);
+            started_ = nullptr;
         }
     }
+
+    // Debugger output strings so far (only with Start(true)).
+    std::vector<std::string> DebugOutput() {
+        EnterCriticalSection(&lock_);
+        std::vector<std::string> copy = output_;
+        LeaveCriticalSection(&lock_);
+        return copy;
+    }
+
+    TovrelDialog() { InitializeCriticalSection(&lock_); }
+    TovrelDialog(const TovrelDialog&) = delete;
+    TovrelDialog& operator=(const TovrelDialog&) = delete;
 
     HWND hwnd() const { return dlg_; }
 
@@ -176,10 +174,81 @@ public:
     }
 
 private:
+    void Launch() {
+        std::wstring cmd = L"\"" + std::wstring(kTovrel) + L"\"";
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi = {};
+        if (CreateProcessW(kTovrel, &cmd[0], nullptr, nullptr, FALSE,
+                           debug_ ? DEBUG_ONLY_THIS_PROCESS : 0, nullptr, kTovrelDir, &si, &pi)) {
+            process_ = pi.hProcess;
+            pid_ = pi.dwProcessId;
+            CloseHandle(pi.hThread);
+        }
+        SetEvent(started_);
+    }
+
+    static DWORD WINAPI DebugThread(void* param) {
+        TovrelDialog* self = static_cast<TovrelDialog*>(param);
+        self->Launch();
+        if (!self->process_) return 1;
+        DEBUG_EVENT ev;
+        while (WaitForDebugEvent(&ev, INFINITE)) {
+            DWORD cont = DBG_CONTINUE;
+            switch (ev.dwDebugEventCode) {
+                case OUTPUT_DEBUG_STRING_EVENT:
+                    self->Collect(ev.u.DebugString);
+                    break;
+                case EXCEPTION_DEBUG_EVENT:
+                    // Everything but the initial breakpoint goes back to the
+                    // program (a wide debug string then comes again as ANSI).
+                    if (ev.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
+                        cont = DBG_EXCEPTION_NOT_HANDLED;
+                    }
+                    break;
+                case CREATE_PROCESS_DEBUG_EVENT:
+                    if (ev.u.CreateProcessInfo.hFile) CloseHandle(ev.u.CreateProcessInfo.hFile);
+                    break;
+                case LOAD_DLL_DEBUG_EVENT:
+                    if (ev.u.LoadDll.hFile) CloseHandle(ev.u.LoadDll.hFile);
+                    break;
+                default:
+                    break;
+            }
+            ContinueDebugEvent(ev.dwProcessId, ev.dwThreadId, cont);
+            if (ev.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) break;
+        }
+        return 0;
+    }
+
+    void Collect(const OUTPUT_DEBUG_STRING_INFO& info) {
+        const size_t chars = info.nDebugStringLength;
+        if (chars == 0 || chars > 4096) return;
+        std::string text;
+        SIZE_T got = 0;
+        if (info.fUnicode) {
+            std::vector<wchar_t> buf(chars);
+            if (!ReadProcessMemory(process_, info.lpDebugStringData, buf.data(),
+                                   chars * sizeof(wchar_t), &got)) return;
+            for (wchar_t c : buf) if (c) text += static_cast<char>(c);
+        } else {
+            std::vector<char> buf(chars);
+            if (!ReadProcessMemory(process_, info.lpDebugStringData, buf.data(), chars, &got)) return;
+            for (char c : buf) if (c) text += c;
+        }
+        EnterCriticalSection(&lock_);
+        output_.push_back(text);
+        LeaveCriticalSection(&lock_);
+    }
+
+    bool debug_ = false;
+    HANDLE started_ = nullptr;
+    HANDLE thread_ = nullptr;
     HANDLE process_ = nullptr;
     DWORD pid_ = 0;
     HWND dlg_ = nullptr;
-    HANDLE log_ = INVALID_HANDLE_VALUE;
+    CRITICAL_SECTION lock_;
+    std::vector<std::string> output_;
 };
 
 class PanelsSystemTest : public testing::Test {
@@ -374,40 +443,28 @@ TEST_F(PanelsSystemTest, EventsRefreshTheirPanelsBeforeTheLogLine) {
     EXPECT_EQ("321", dlg.Text(kAmbient));
 }
 
-// The values of the USB, fan-speed and health panels on the debugger output.
-// Wine prints OutputDebugStringW text on its warn+seh channel, in the
-// process's standard error.
+// The values of the USB, fan-speed and health panels on the debugger output,
+// seen as a debugger sees them.
 TEST(PanelsTrace, LibraryValuesAreTraced) {
     SetRepresentativeState();
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring logPath = std::wstring(temp) + L"panels-trace.log";
-    {
-        TovrelDialog dlg;
-        ASSERT_TRUE(dlg.Start({L"WINEDEBUG=-all,warn+seh,+debugstr"}, logPath.c_str()))
-            << GetLastError();
-        dlg.Select(kFscList, 2);
-        dlg.Click(kFscSetMode);
-        dlg.Close();
+    TovrelDialog dlg;
+    ASSERT_TRUE(dlg.Start(true)) << GetLastError();
+    dlg.Select(kFscList, 2);
+    dlg.Click(kFscSetMode);
+    dlg.Close();
+    std::vector<std::string> lines;
+    for (const std::string& line : dlg.DebugOutput()) {
+        if (line.compare(0, 7, "TOVREL:") == 0) lines.push_back(line);
     }
-    std::string log;
-    FILE* f = _wfopen(logPath.c_str(), L"rb");
-    ASSERT_NE(nullptr, f);
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) log.append(buf, n);
-    fclose(f);
     // Start-up refresh, then the set sequence: set value, re-read.
-    for (const char* line : {"TOVREL:Get_USB_Charge_Status => 0F 00 00 00",
-                             "TOVREL:Get_FSC_Status => 03 00 00 00",
-                             "TOVREL:Get_PC_Health_Status => 03 00 00 00",
-                             "TOVREL:Set_FSC_Status => 02 00 00 00",
-                             "TOVREL:Get_FSC_Status => 05 00 00 00"}) {
-        EXPECT_NE(std::string::npos, log.find(line)) << line << "\nlog:\n" << log;
-    }
-    const size_t set = log.find("TOVREL:Set_FSC_Status");
-    const size_t reread = log.find("TOVREL:Get_FSC_Status => 05");
-    EXPECT_LT(set, reread);
+    const std::vector<std::string> want = {
+        "TOVREL:Get_USB_Charge_Status => 0F 00 00 00",
+        "TOVREL:Get_FSC_Status => 03 00 00 00",
+        "TOVREL:Get_PC_Health_Status => 03 00 00 00",
+        "TOVREL:Set_FSC_Status => 02 00 00 00",
+        "TOVREL:Get_FSC_Status => 05 00 00 00",
+    };
+    EXPECT_EQ(want, lines);
 }
 
 }  // namespace
