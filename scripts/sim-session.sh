@@ -76,12 +76,12 @@ start_session() {
 
   # sas and powrprof: the application-local stand-ins first. A service does
   # not see WINEDLLOVERRIDES, so the overrides live in the registry.
-  run reg add 'HKCU\Software\Wine\DllOverrides' /v sas /t REG_SZ /d native,builtin /f \
-    || die "cannot set the sas DLL override"
-  run reg add 'HKCU\Software\Wine\DllOverrides' /v powrprof /t REG_SZ /d native,builtin /f \
-    || die "cannot set the powrprof DLL override"
-
   local c="$prefix/drive_c"
+  mkdir -p "$c/qebsim" || die "cannot create C:\\qebsim"
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\DllOverrides]\r\n"sas"="native,builtin"\r\n"powrprof"="native,builtin"\r\n' \
+    > "$c/qebsim/dll-overrides.reg" || die "cannot write the DLL overrides"
+  run reg import 'C:\qebsim\dll-overrides.reg' || die "cannot set the DLL overrides (see $log)"
+
   cp "$QEB_BUILD/bin/qebisim.sys" "$c/windows/system32/drivers/qebisim.sys" || die "cannot copy qebisim.sys"
   run sc create qebisim type= kernel start= demand binPath= 'C:\windows\system32\drivers\qebisim.sys' \
     || die "sc create qebisim failed (see $log)"
