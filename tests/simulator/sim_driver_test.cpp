@@ -387,6 +387,82 @@ TEST(Events, CancelIoExEndsAPendingWait) {
     EXPECT_EQ(0u, State().pending_waits);
 }
 
+// The three SMART requests as the service makes them, on drive `n`.
+// Returns the error of the first failing step (0: all done) and the sector.
+DWORD ReadSmart(int n, std::vector<uint8_t>* sector) {
+    wchar_t path[] = L"\\\\.\\PHYSICALDRIVE0";
+    path[17] = static_cast<wchar_t>(L'0' + n);
+    HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return GetLastError();
+    DWORD got = 0, err = 0;
+    GETVERSIONINPARAMS version{};
+    static_assert(sizeof(GETVERSIONINPARAMS) == 24, "GETVERSIONINPARAMS");
+    SENDCMDINPARAMS in{};
+    in.irDriveRegs.bFeaturesReg = 0xD8;
+    in.irDriveRegs.bSectorCountReg = 1;
+    in.irDriveRegs.bSectorNumberReg = 1;
+    in.irDriveRegs.bCylLowReg = 0x4F;
+    in.irDriveRegs.bCylHighReg = 0xC2;
+    in.irDriveRegs.bDriveHeadReg = 0xA0;
+    in.irDriveRegs.bCommandReg = 0xB0;
+    in.bDriveNumber = static_cast<BYTE>(n);
+    uint8_t out[531] = {};
+    if (!DeviceIoControl(h, SMART_GET_VERSION, nullptr, 0, &version, sizeof(version), &got, nullptr)) {
+        err = GetLastError();
+    } else if (!DeviceIoControl(h, SMART_SEND_DRIVE_COMMAND, &in, sizeof(in), out, 17, &got, nullptr)) {
+        err = GetLastError();
+    } else {
+        in.cBufferSize = 512;
+        in.irDriveRegs.bFeaturesReg = 0xD0;
+        if (!DeviceIoControl(h, SMART_RCV_DRIVE_DATA, &in, sizeof(in), out, sizeof(out), &got, nullptr))
+            err = GetLastError();
+        else
+            sector->assign(out + 16, out + 16 + 512);
+    }
+    CloseHandle(h);
+    return err;
+}
+
+TEST(Disks, ConfiguredDriveAnswersSmartAndGoesAway) {
+    static_assert(sizeof(SENDCMDINPARAMS) == 33, "SENDCMDINPARAMS");
+    ASSERT_TRUE(qebsim::SetDiskTemperature(3, 41)) << GetLastError();
+    uint32_t seq = qebsim::NextSeq();
+    std::vector<uint8_t> sector;
+    ASSERT_EQ(0u, ReadSmart(3, &sector));
+    uint8_t expected[512];
+    qebsim::BuildSmartData(expected, 41);
+    ASSERT_EQ(512u, sector.size());
+    EXPECT_EQ(0, std::memcmp(expected, sector.data(), 512));
+    std::vector<QEBSIM_RECORD> recs;
+    ASSERT_TRUE(qebsim::ReadJournal(seq, &recs));
+    std::vector<uint32_t> codes;
+    for (const auto& r : recs)
+        if (r.kind == QEBSIM_REC_DISK && r.handle_id == 3 && r.status == 0) codes.push_back(r.code);
+    EXPECT_EQ((std::vector<uint32_t>{0x74080, 0x7C084, 0x7C088}), codes);
+    ASSERT_TRUE(qebsim::RemoveDisk(3));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), ReadSmart(3, &sector));
+}
+
+TEST(Disks, InjectedFailuresFailTheirStep) {
+    struct { uint32_t flag; } cases[] = {{QEBSIM_DISK_FAIL_VERSION}, {QEBSIM_DISK_FAIL_ENABLE}, {QEBSIM_DISK_FAIL_READ}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(qebsim::SetDiskTemperature(4, 40, c.flag));
+        std::vector<uint8_t> sector;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_IO_DEVICE), ReadSmart(4, &sector)) << "flag " << c.flag;
+        EXPECT_TRUE(sector.empty()) << "flag " << c.flag;
+    }
+    ASSERT_TRUE(qebsim::RemoveDisk(4));
+}
+
+TEST(Disks, DriveZeroTakesOverWinesName) {
+    ASSERT_TRUE(qebsim::SetDiskTemperature(0, 39)) << GetLastError();
+    std::vector<uint8_t> sector;
+    ASSERT_EQ(0u, ReadSmart(0, &sector));
+    ASSERT_EQ(512u, sector.size());
+    ASSERT_TRUE(qebsim::RemoveDisk(0));
+}
+
 // Last: stops the driver, then starts it again for anything that follows.
 TEST(ZDriverStop, StopFailsAPendingWait) {
     Listener a;
