@@ -72,7 +72,8 @@ start_session() {
   # decides what the services print, and they keep the file open.
   local log="$prefix/services.log"
   : > "$log"
-  run() { WINEDEBUG="fixme-all,+eventlog,+debugstr" timeout 120 "$WINE" "$@" </dev/null >>"$log" 2>&1; }
+  # QEB_SERVICES_WINEDEBUG replaces the channel list (a test that needs more).
+  run() { WINEDEBUG="${QEB_SERVICES_WINEDEBUG:-fixme-all,+eventlog,+debugstr}" timeout 120 "$WINE" "$@" </dev/null >>"$log" 2>&1; }
 
   # sas and powrprof: the application-local stand-ins first. A service does
   # not see WINEDLLOVERRIDES, so the overrides live in the registry.
