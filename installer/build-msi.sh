@@ -1,0 +1,19 @@
+#!/bin/bash
+# build-msi.sh OUT.msi VERSION ARCH BINDIR_RELATIVE WXS
+# Builds the package with wixl, then makes the major-upgrade row include its
+# maximum version. Windows Installer compares only the first three fields of
+# ProductVersion, so without that a 1.0.0.8 package would not find 1.0.0.7 as
+# an older version (the same rule as WiX's AllowSameVersionUpgrades, which
+# wixl does not implement).
+set -euo pipefail
+out="$1" version="$2" arch="$3" bindir="$4" wxs="$5"
+log="$out.log"
+wixl -a "$arch" -D Version="$version" -D Arch="$arch" -D BinDir="$bindir" -o "$out" "$wxs" >"$log" 2>&1 \
+  || { cat "$log" >&2; exit 1; }
+tmp="$(mktemp -d)"
+trap 'rm -rf "$tmp"' EXIT
+msiinfo export "$out" Upgrade >"$tmp/Upgrade.idt"
+# Attributes 513 = msidbUpgradeAttributesMigrateFeatures | VersionMaxInclusive.
+sed -i 's/\t1\t\tWIX_UPGRADE_DETECTED/\t513\t\tWIX_UPGRADE_DETECTED/' "$tmp/Upgrade.idt"
+grep -q $'\t513\t\tWIX_UPGRADE_DETECTED' "$tmp/Upgrade.idt" || { echo "build-msi: upgrade row not found" >&2; exit 1; }
+(cd "$tmp" && msibuild "$out" -i Upgrade.idt)

@@ -1,0 +1,45 @@
+#!/bin/bash
+# Checks the installer package's tables with msiinfo: the service, its
+# control entries, the recovery settings, the event source and the upgrade
+# rules. One line per failed fact; exit 1 if any.
+set -uo pipefail
+msi="$1"
+fail=0
+table() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
+expect() {  # expect TABLE 'tab-separated row' description
+  if table "$1" | grep -qxF -- "$2"; then echo "ok: $3"; else
+    echo "FAIL: $3: table $1 has no row"; printf '  wanted: %s\n' "$2"
+    table "$1" | sed 's/^/  got:    /'; fail=1; fi
+}
+T=$'\t'
+[ -f "$msi" ] || { echo "FAIL: $msi not built"; exit 1; }
+
+# ServiceInstall: own process (16), automatic (2), normal error control (1), LocalSystem.
+expect ServiceInstall "QEBEventService${T}QEBEvent${T}QEBI Event Service${T}16${T}2${T}1${T}${T}${T}LocalSystem${T}${T}${T}ServiceProgram${T}Turns the PC's firmware events into actions: hibernation after a power loss, Ctrl+Alt+Del, volume keys and health entries in the event log." \
+  "service QEBEvent: own process, auto start, normal errors, LocalSystem, description"
+# ServiceControl events 0xA3 = start on install (1) + stop on install (2) + stop on uninstall (32) + delete on uninstall (128); wait.
+expect ServiceControl "QEBEventServiceControl${T}QEBEvent${T}163${T}${T}1${T}ServiceProgram" \
+  "service started on install, stopped on install and uninstall, removed on uninstall"
+# Recovery: restart after 5 s, reset after a day, run after InstallServices, not on removal.
+expect CustomAction "SetServiceFailureActions${T}3186${T}SERVICECONFIGTOOL${T}failure QEBEvent reset= 86400 actions= restart/5000/restart/5000/restart/5000${T}" \
+  "failure actions set by a deferred, non-impersonated custom action"
+if table InstallExecuteSequence | grep -q "^SetServiceFailureActions${T}NOT REMOVE${T}"; then
+  echo "ok: failure actions scheduled on install only"; else echo "FAIL: failure actions not scheduled"; fail=1; fi
+# Event source.
+if table Registry | grep -q "${T}2${T}SYSTEM\\\\CurrentControlSet\\\\Services\\\\EventLog\\\\Application\\\\QEBI${T}EventMessageFile${T}\[INSTALLDIR\]QEBEvent.exe${T}"; then
+  echo "ok: event source QEBI with its message file"; else echo "FAIL: event source message file"; table Registry | sed 's/^/  got:    /'; fail=1; fi
+if table Registry | grep -q "${T}TypesSupported${T}#7${T}"; then
+  echo "ok: event source types supported"; else echo "FAIL: TypesSupported"; fail=1; fi
+# Both programs in one folder.
+for f in QEBEvent.exe Tovrel.exe; do
+  if table File | grep -q "${T}${f}${T}"; then echo "ok: file $f"; else echo "FAIL: file $f missing"; fail=1; fi
+done
+if [ "$(table File | wc -l)" = 2 ]; then echo "ok: nothing else packaged"; else
+  echo "FAIL: package holds more than the two programs"; table File | sed 's/^/  got:    /'; fail=1; fi
+# Major upgrade with the fixed upgrade code.
+if table Upgrade | grep -q "^{6A1C3E55-8D2B-4F7A-9C41-2B7E5D9F0A17}${T}${T}1.0.0.7${T}${T}513${T}"; then
+  echo "ok: older versions are upgraded in place"; else echo "FAIL: upgrade row"; table Upgrade | sed 's/^/  got:    /'; fail=1; fi
+if msiinfo export "$msi" Property | tr -d '\r' | grep -qx "ProductVersion${T}1.0.0.7"; then
+  echo "ok: product version 1.0.0.7"; else echo "FAIL: product version"; fail=1; fi
+[ "$fail" = 0 ] && echo "all package checks passed"
+exit "$fail"
