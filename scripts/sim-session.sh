@@ -17,6 +17,7 @@ die() { echo "sim-session: $*" >&2; exit 1; }
 
 PRODUCT_FILES=(QEBEvent.exe Tovrel.exe QEBI.dll sas.dll PowrProf.dll)
 TOOL_FILES=(qebictl.exe)
+OPTIONAL_TOOL_FILES=(keywatch.exe)
 
 stop_session() {
   local prefix="$1"
@@ -93,6 +94,9 @@ start_session() {
   local f
   for f in "${PRODUCT_FILES[@]}"; do
     if [ -f "$QEB_BUILD/bin/$f" ]; then cp "$QEB_BUILD/bin/$f" "$dest/" || die "cannot install $f"; fi
+  done
+  for f in "${OPTIONAL_TOOL_FILES[@]}"; do
+    if [ -f "$QEB_BUILD/bin/$f" ]; then cp "$QEB_BUILD/bin/$f" "$c/qebsim/" || die "cannot install $f"; fi
   done
   for f in "${TOOL_FILES[@]}"; do
     cp "$QEB_BUILD/bin/$f" "$c/qebsim/" || die "cannot install $f"
