@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST(ParseNumber, Table) {
+TEST(CtlParseNumber, Table) {
     struct { const char* text; bool ok; uint32_t value; } cases[] = {
         {"0", true, 0},          {"4099", true, 4099},        {"0x1003", true, 0x1003},
         {"0XFF", true, 255},     {"0xffffffff", true, 0xFFFFFFFFu}, {"4294967295", true, 0xFFFFFFFFu},
@@ -26,7 +26,7 @@ TEST(ParseNumber, Table) {
     }
 }
 
-TEST(FeatureIndex, NamesAndIndices) {
+TEST(CtlFeatureIndex, NamesAndIndices) {
     EXPECT_EQ(QEB_FEAT_WIFI, qebictl::FeatureIndex("wifi"));
     EXPECT_EQ(QEB_FEAT_BT, qebictl::FeatureIndex("BT"));
     EXPECT_EQ(QEB_FEAT_MIC_LED, qebictl::FeatureIndex("mic"));
@@ -45,7 +45,7 @@ TEST(FeatureIndex, NamesAndIndices) {
     EXPECT_EQ(-1, qebictl::FeatureIndex("radio"));
 }
 
-TEST(ParseReadings, BytesOrWords) {
+TEST(CtlParseReadings, BytesOrWords) {
     uint8_t out[20];
     std::vector<std::string> bytes;
     for (int i = 0; i < 20; ++i) bytes.push_back(std::to_string(i + 1));
@@ -61,7 +61,7 @@ TEST(ParseReadings, BytesOrWords) {
     EXPECT_EQ(0x07, out[19]);
 }
 
-TEST(ParseReadings, RejectsWrongCountsAndRanges) {
+TEST(CtlParseReadings, RejectsWrongCountsAndRanges) {
     uint8_t out[20] = {};
     EXPECT_FALSE(qebictl::ParseReadings(std::vector<std::string>(19, "1"), out));
     EXPECT_FALSE(qebictl::ParseReadings(std::vector<std::string>(11, "1"), out));
@@ -74,7 +74,7 @@ TEST(ParseReadings, RejectsWrongCountsAndRanges) {
     EXPECT_EQ(0, out[0]) << "output written although rejected";
 }
 
-TEST(FormatRecord, FrameShowsHexAndFields) {
+TEST(CtlFormatRecord, FrameShowsHexAndFields) {
     QEBSIM_RECORD r{};
     r.seq = 12;
     r.kind = QEBSIM_REC_FRAME;
@@ -93,7 +93,7 @@ TEST(FormatRecord, FrameShowsHexAndFields) {
     EXPECT_NE(std::string::npos, line.find("data=50 4D 0A ...")) << line;
 }
 
-TEST(FormatRecord, NoteShowsText) {
+TEST(CtlFormatRecord, NoteShowsText) {
     QEBSIM_RECORD r{};
     r.kind = QEBSIM_REC_NOTE;
     r.code = QEBSIM_NOTE_SAS;
@@ -104,7 +104,7 @@ TEST(FormatRecord, NoteShowsText) {
     EXPECT_NE(std::string::npos, line.find("source=1 text=\"SendSAS\"")) << line;
 }
 
-TEST(BuildSmartData, TemperatureAttributeWhereTheServiceLooks) {
+TEST(CtlBuildSmartData, TemperatureAttributeWhereTheServiceLooks) {
     uint8_t sector[512];
     qebsim::BuildSmartData(sector, 40);
     // Attribute table at offset 2, 12-byte entries, raw value at entry offset 5.
@@ -117,7 +117,7 @@ TEST(BuildSmartData, TemperatureAttributeWhereTheServiceLooks) {
     for (int i = 0; i < 30; ++i) EXPECT_NE(0xC2, sector[2 + 12 * i]) << "entry " << i;
 }
 
-TEST(ServiceStateName, KnownStates) {
+TEST(CtlServiceStateName, KnownStates) {
     EXPECT_STREQ("RUNNING", qebsim::ServiceStateName(SERVICE_RUNNING));
     EXPECT_STREQ("STOPPED", qebsim::ServiceStateName(SERVICE_STOPPED));
     EXPECT_STREQ("UNKNOWN", qebsim::ServiceStateName(99));

@@ -32,17 +32,17 @@ std::vector<uint8_t> Value(uint32_t v) {
             static_cast<uint8_t>(v >> 24)};
 }
 
-TEST(Crc16, CheckValueOfDigits) {
+TEST(SimCrc16, CheckValueOfDigits) {
     const char* digits = "123456789";
     EXPECT_EQ(0x31C3, qebsim_crc16(reinterpret_cast<const uint8_t*>(digits), 9));
 }
 
-TEST(Crc16, TwentyZeroBytesGiveZero) {
+TEST(SimCrc16, TwentyZeroBytesGiveZero) {
     uint8_t zeros[20] = {};
     EXPECT_EQ(0, qebsim_crc16(zeros, sizeof(zeros)));
 }
 
-TEST(Frame, SealsTheProductsHealthAndPowerFrames) {
+TEST(SimFrame, SealsTheProductsHealthAndPowerFrames) {
     // The service's KNVS 7 (44 bytes) and KNVS 9 (24 bytes) frames.
     std::vector<uint8_t> health = Frame(7, 44);
     std::vector<uint8_t> power = Frame(9, 24);
@@ -60,7 +60,7 @@ struct CheckCase {
     int expected;
 };
 
-TEST(Frame, CheckTable) {
+TEST(SimFrame, CheckTable) {
     const CheckCase cases[] = {
         {"good", 0, 24, 24, QEBSIM_FRAME_OK},
         {"shorter than header", 0, 19, 19, QEBSIM_FRAME_TOO_SHORT},
@@ -81,11 +81,11 @@ TEST(Frame, CheckTable) {
     }
 }
 
-TEST(Frame, NullBufferIsTooShort) {
+TEST(SimFrame, NullBufferIsTooShort) {
     EXPECT_EQ(QEBSIM_FRAME_TOO_SHORT, qebsim_check_frame(nullptr, 0, 0));
 }
 
-class Firmware : public ::testing::Test {
+class SimFirmware : public ::testing::Test {
 protected:
     void SetUp() override { qebsim_firmware_init(&fw); }
     int Answer(uint32_t ioctl, std::vector<uint8_t>* f) {
@@ -95,7 +95,7 @@ protected:
     QEBSIM_ANSWER_EFFECT effect;
 };
 
-TEST_F(Firmware, InitialStateIsAHealthyDesktop) {
+TEST_F(SimFirmware, InitialStateIsAHealthyDesktop) {
     EXPECT_EQ(1u, fw.health_status);
     EXPECT_EQ(0u, fw.power_flags);
     EXPECT_EQ(3, fw.features[QEB_FEAT_WIFI]);
@@ -104,7 +104,7 @@ TEST_F(Firmware, InitialStateIsAHealthyDesktop) {
     EXPECT_EQ(5, fw.readings[3]);
 }
 
-TEST_F(Firmware, Knvs7AnswersHealthAndReadingsAndReseals) {
+TEST_F(SimFirmware, Knvs7AnswersHealthAndReadingsAndReseals) {
     fw.health_status = 0x00400001;
     fw.readings[8] = 0x33;
     std::vector<uint8_t> f = Frame(7, 44);
@@ -115,14 +115,14 @@ TEST_F(Firmware, Knvs7AnswersHealthAndReadingsAndReseals) {
     EXPECT_EQ(-1, effect.feature_set);
 }
 
-TEST_F(Firmware, Knvs9AnswersPowerFlags) {
+TEST_F(SimFirmware, Knvs9AnswersPowerFlags) {
     fw.power_flags = 0x5;
     std::vector<uint8_t> f = Frame(9, 24);
     ASSERT_EQ(QEBSIM_ANSWER_OK, Answer(QEB_IOCTL_KNVS, &f));
     EXPECT_EQ(5u, Word(f, 20));
 }
 
-TEST_F(Firmware, RefusesWhatItCannotAnswerAndLeavesTheFrame) {
+TEST_F(SimFirmware, RefusesWhatItCannotAnswerAndLeavesTheFrame) {
     struct { uint32_t ioctl; uint16_t function; uint32_t len; int expected; } cases[] = {
         {QEB_IOCTL_KNVS, 7, 40, QEBSIM_ANSWER_TOO_SHORT},
         {QEB_IOCTL_KNVS, 9, 20, QEBSIM_ANSWER_TOO_SHORT},
@@ -141,7 +141,7 @@ TEST_F(Firmware, RefusesWhatItCannotAnswerAndLeavesTheFrame) {
     }
 }
 
-TEST_F(Firmware, KsmiReadsEveryFeatureWord) {
+TEST_F(SimFirmware, KsmiReadsEveryFeatureWord) {
     for (uint32_t i = 0; i < QEB_FEATURE_COUNT; ++i) {
         fw.features[i] = static_cast<int32_t>(0x100 + i);
         std::vector<uint8_t> f = Frame(static_cast<uint16_t>(QEB_KSMI_READ_FEATURE(i)), 44);
@@ -150,14 +150,14 @@ TEST_F(Firmware, KsmiReadsEveryFeatureWord) {
     }
 }
 
-TEST_F(Firmware, KsmiThermalReadCarriesTheReadings) {
+TEST_F(SimFirmware, KsmiThermalReadCarriesTheReadings) {
     std::vector<uint8_t> f = Frame(QEB_KSMI_READ_FEATURE(QEB_FEAT_THERMAL), 44);
     ASSERT_EQ(QEBSIM_ANSWER_OK, Answer(QEB_IOCTL_KSMI, &f));
     EXPECT_EQ(1u, Word(f, 20));
     EXPECT_EQ(0, std::memcmp(f.data() + 24, fw.readings, 20));
 }
 
-TEST_F(Firmware, KsmiBrightnessSucceedsWithoutAnswer) {
+TEST_F(SimFirmware, KsmiBrightnessSucceedsWithoutAnswer) {
     std::vector<uint8_t> f = Frame(QEB_KSMI_BRIGHTNESS, 20);
     EXPECT_EQ(QEBSIM_ANSWER_OK, Answer(QEB_IOCTL_KSMI, &f));
 }
@@ -171,7 +171,7 @@ struct SetterCase {
     int32_t expected;
 };
 
-TEST(Setter, SemanticsTable) {
+TEST(SimSetter, SemanticsTable) {
     const SetterCase cases[] = {
         {"wifi on", QEB_FEAT_WIFI, 0x1, 1, true, 0x3},
         {"wifi off", QEB_FEAT_WIFI, 0x3, 0, true, 0x1},
@@ -204,7 +204,7 @@ TEST(Setter, SemanticsTable) {
     }
 }
 
-TEST_F(Firmware, KsmiSetAppliesAndReportsTheEffect) {
+TEST_F(SimFirmware, KsmiSetAppliesAndReportsTheEffect) {
     fw.features[QEB_FEAT_WIFI] = 0x1;
     std::vector<uint8_t> f = Frame(QEB_KSMI_SET_FEATURE(QEB_FEAT_WIFI), 24, Value(1));
     ASSERT_EQ(QEBSIM_ANSWER_OK, Answer(QEB_IOCTL_KSMI, &f));
@@ -215,7 +215,7 @@ TEST_F(Firmware, KsmiSetAppliesAndReportsTheEffect) {
     EXPECT_EQ(1u, effect.requested);
 }
 
-TEST_F(Firmware, KsmiSetRefusedAnswers80000000AndKeepsTheWord) {
+TEST_F(SimFirmware, KsmiSetRefusedAnswers80000000AndKeepsTheWord) {
     fw.features[QEB_FEAT_BT] = 0x2;  // absent
     std::vector<uint8_t> f = Frame(QEB_KSMI_SET_FEATURE(QEB_FEAT_BT), 24, Value(1));
     ASSERT_EQ(QEBSIM_ANSWER_OK, Answer(QEB_IOCTL_KSMI, &f));
@@ -224,7 +224,7 @@ TEST_F(Firmware, KsmiSetRefusedAnswers80000000AndKeepsTheWord) {
     EXPECT_EQ(-1, effect.feature_set);
 }
 
-TEST(Queue, FifoUpToTheBoundThenRefuses) {
+TEST(SimQueue, FifoUpToTheBoundThenRefuses) {
     uint32_t slots[3];
     QEBSIM_EVENT_QUEUE q;
     qebsim_queue_init(&q, slots, 3);
@@ -243,7 +243,7 @@ TEST(Queue, FifoUpToTheBoundThenRefuses) {
     EXPECT_EQ(0, qebsim_queue_pop(&q, &code));
 }
 
-class Journal : public ::testing::Test {
+class SimJournal : public ::testing::Test {
 protected:
     void SetUp() override { qebsim_journal_init(&j, ring, 4); }
     std::vector<uint32_t> Seqs(uint32_t from, uint32_t max = 10) {
@@ -257,7 +257,7 @@ protected:
     QEBSIM_JOURNAL j;
 };
 
-TEST_F(Journal, KeepsFieldsAndCutsDataAt192) {
+TEST_F(SimJournal, KeepsFieldsAndCutsDataAt192) {
     uint8_t data[300];
     for (int i = 0; i < 300; ++i) data[i] = static_cast<uint8_t>(i);
     EXPECT_EQ(1u, qebsim_journal_append(&j, QEBSIM_REC_FRAME, 77, 5, 0x222404, -3, data, 300));
@@ -273,7 +273,7 @@ TEST_F(Journal, KeepsFieldsAndCutsDataAt192) {
     EXPECT_EQ(0, std::memcmp(r.data, data, QEBSIM_RECORD_DATA));
 }
 
-TEST_F(Journal, RingDropsTheOldest) {
+TEST_F(SimJournal, RingDropsTheOldest) {
     for (int i = 0; i < 6; ++i) qebsim_journal_append(&j, QEBSIM_REC_NOTE, 0, 0, 0, 0, nullptr, 0);
     EXPECT_EQ(3u, qebsim_journal_oldest(&j));
     EXPECT_EQ((std::vector<uint32_t>{3, 4, 5, 6}), Seqs(1));
@@ -282,7 +282,7 @@ TEST_F(Journal, RingDropsTheOldest) {
     EXPECT_TRUE(Seqs(7).empty());
 }
 
-TEST_F(Journal, ClearKeepsCounting) {
+TEST_F(SimJournal, ClearKeepsCounting) {
     qebsim_journal_append(&j, QEBSIM_REC_NOTE, 0, 0, 0, 0, nullptr, 0);
     qebsim_journal_clear(&j);
     EXPECT_TRUE(Seqs(0).empty());
@@ -306,7 +306,7 @@ std::vector<uint8_t> SmartIn(uint8_t features, uint32_t bufferSize, uint8_t driv
     return in;
 }
 
-class Smart : public ::testing::Test {
+class SimSmart : public ::testing::Test {
 protected:
     void SetUp() override {
         std::memset(&disk, 0, sizeof(disk));
@@ -324,13 +324,13 @@ protected:
     uint32_t written = 0;
 };
 
-TEST_F(Smart, VersionAnswers24Bytes) {
+TEST_F(SimSmart, VersionAnswers24Bytes) {
     ASSERT_EQ(QEBSIM_SMART_OK, Run(QEBSIM_SMART_GET_VERSION, {}, 24));
     EXPECT_EQ(24u, written);
     EXPECT_EQ(1, out[0]);
 }
 
-TEST_F(Smart, EnableAndReadDeliverTheSector) {
+TEST_F(SimSmart, EnableAndReadDeliverTheSector) {
     ASSERT_EQ(QEBSIM_SMART_OK, Run(QEBSIM_SMART_SEND_COMMAND, SmartIn(0xD8, 0, 2), 17));
     EXPECT_EQ(16u, written);
     ASSERT_EQ(QEBSIM_SMART_OK, Run(QEBSIM_SMART_RCV_DATA, SmartIn(0xD0, 512, 2), 531));
@@ -338,14 +338,14 @@ TEST_F(Smart, EnableAndReadDeliverTheSector) {
     EXPECT_EQ(0, std::memcmp(out.data() + 16, disk.smart_data, 512));
 }
 
-TEST_F(Smart, ReadInPlaceLikeMethodBuffered) {
+TEST_F(SimSmart, ReadInPlaceLikeMethodBuffered) {
     std::vector<uint8_t> buf = SmartIn(0xD0, 512, 2);
     buf.resize(531, 0);
     ASSERT_EQ(QEBSIM_SMART_OK, qebsim_smart_answer(&disk, QEBSIM_SMART_RCV_DATA, buf.data(), 33, buf.data(), 531, &written));
     EXPECT_EQ(0, std::memcmp(buf.data() + 16, disk.smart_data, 512));
 }
 
-TEST_F(Smart, RefusalTable) {
+TEST_F(SimSmart, RefusalTable) {
     struct { const char* name; uint32_t ioctl; std::vector<uint8_t> in; uint32_t outLen; uint32_t flags; int expected; } cases[] = {
         {"version output short", QEBSIM_SMART_GET_VERSION, {}, 23, QEBSIM_DISK_PRESENT, QEBSIM_SMART_TOO_SMALL},
         {"version failure injected", QEBSIM_SMART_GET_VERSION, {}, 24, QEBSIM_DISK_PRESENT | QEBSIM_DISK_FAIL_VERSION, QEBSIM_SMART_DEVICE_ERROR},
