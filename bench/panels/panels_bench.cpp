@@ -163,7 +163,7 @@ int main() {
 
     BenchThermalRender(20000);
     if (ok) {
-        ok = BenchLibraryReads(2000) && ok;
+        ok = BenchLibraryReads(1000) && ok;
         ok = BenchDialogRefresh(1000) && ok;
     }
     return ok ? 0 : 1;
