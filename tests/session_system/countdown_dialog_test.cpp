@@ -1,0 +1,171 @@
+// CountdownDialogProc on a real dialog created from resource 100 (compiled
+// into this test from the service's own resource script), run modally as the
+// helper runs it, driven from a second thread.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "qebevent.h"
+#include "service_resources.h"
+#include "session_internal.h"
+
+namespace {
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+std::wstring TextOf(HWND dialog) {
+    wchar_t text[256] = L"";
+    GetDlgItemTextW(dialog, IDC_COUNTDOWN_TEXT, text, 256);
+    return text;
+}
+
+// Runs dialog 100 modally on this thread while `drive` runs on another
+// thread with the dialog's handle; returns DialogBoxParamW's result.
+template <typename Drive>
+INT_PTR RunDialog(int countdownSeconds, Drive drive) {
+    struct Context {
+        DWORD uiThread;
+        Drive* drive;
+    } context = {GetCurrentThreadId(), &drive};
+    CountdownSeconds = countdownSeconds;
+    HANDLE driver = CreateThread(
+        nullptr, 0,
+        [](LPVOID p) -> DWORD {
+            auto* c = static_cast<Context*>(p);
+            HWND dialog = nullptr;
+            for (int i = 0; i < 1000 && dialog == nullptr; ++i) {
+                EnumThreadWindows(
+                    c->uiThread,
+                    [](HWND hwnd, LPARAM out) -> BOOL {
+                        if (GetDlgItem(hwnd, IDC_COUNTDOWN_TEXT) == nullptr) return TRUE;
+                        *reinterpret_cast<HWND*>(out) = hwnd;
+                        return FALSE;
+                    },
+                    reinterpret_cast<LPARAM>(&dialog));
+                if (dialog == nullptr) Sleep(5);
+            }
+            if (dialog != nullptr) (*c->drive)(dialog);
+            return 0;
+        },
+        &context, 0, nullptr);
+    INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_COUNTDOWN), nullptr,
+                                     CountdownDialogProc, 0);
+    WaitForSingleObject(driver, 30000);
+    CloseHandle(driver);
+    return result;
+}
+
+TEST(CountdownDialog, TimerTicksShowFiveToZeroAndTheLastTickEndsWithOne) {
+    std::vector<std::string> texts;
+    bool openBeforeLastTick = false;
+    INT_PTR result = RunDialog(5, [&](HWND dialog) {
+        texts.push_back(Narrow(TextOf(dialog)));  // from the template
+        for (int tick = 0; tick < 6; ++tick) {
+            if (tick == 5) openBeforeLastTick = IsWindowVisible(dialog) != FALSE;
+            SendMessageW(dialog, WM_TIMER, 1, 0);
+            texts.push_back(Narrow(TextOf(dialog)));
+        }
+    });
+    EXPECT_EQ(1, result);
+    EXPECT_TRUE(openBeforeLastTick) << "dialog ended before n reached 0";
+    std::vector<std::string> expected = {
+        "System will hibernate after 5 seconds.", "System will hibernate after 5 seconds.",
+        "System will hibernate after 4 seconds.", "System will hibernate after 3 seconds.",
+        "System will hibernate after 2 seconds.", "System will hibernate after 1 second.",
+        "System will hibernate after 0 second."};
+    EXPECT_EQ(expected, texts);
+    EXPECT_EQ(-1, CountdownSeconds);
+}
+
+TEST(CountdownDialog, RealTimerRunsTheCountdownOut) {
+    DWORD start = GetTickCount();
+    std::wstring lastSeen;
+    INT_PTR result = RunDialog(5, [&](HWND dialog) {
+        while (IsWindow(dialog) && IsWindowVisible(dialog)) {
+            std::wstring t = TextOf(dialog);
+            if (!t.empty()) lastSeen = t;
+            Sleep(20);
+        }
+    });
+    DWORD elapsed = GetTickCount() - start;
+    EXPECT_EQ(1, result);
+    EXPECT_GE(elapsed, 5500u) << "six ticks of one second";
+    EXPECT_EQ(-1, CountdownSeconds);
+    EXPECT_NE(std::wstring::npos, lastSeen.find(L"after ")) << Narrow(lastSeen);
+}
+
+TEST(CountdownDialog, OkButtonEndsWithZero) {
+    std::string before;
+    INT_PTR result = RunDialog(5, [&](HWND dialog) {
+        before = Narrow(TextOf(dialog));
+        SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    });
+    EXPECT_EQ(0, result);
+    EXPECT_EQ("System will hibernate after 5 seconds.", before);
+    EXPECT_EQ(5, CountdownSeconds) << "a tick ran";
+}
+
+TEST(CountdownDialog, EnterEndsWithZero) {
+    INT_PTR result = RunDialog(5, [&](HWND dialog) { PostMessageW(dialog, WM_KEYDOWN, VK_RETURN, 0); });
+    EXPECT_EQ(0, result);
+}
+
+TEST(CountdownDialog, EscapeAndCloseRequestsDoNothing) {
+    bool stillOpen = false;
+    std::string text;
+    INT_PTR result = RunDialog(0, [&](HWND dialog) {
+        PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
+        PostMessageW(dialog, WM_CLOSE, 0, 0);
+        PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        Sleep(500);
+        stillOpen = IsWindow(dialog) && IsWindowVisible(dialog);
+        text = Narrow(TextOf(dialog));
+        SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    });
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ("There has been a power loss event, system resume from hibernation.", text);
+    EXPECT_EQ(0, result);
+}
+
+TEST(CountdownDialog, ResumeNoticeStartsNoTimer) {
+    std::string text;
+    bool stillOpen = false;
+    INT_PTR result = RunDialog(0, [&](HWND dialog) {
+        Sleep(1500);
+        text = Narrow(TextOf(dialog));
+        stillOpen = IsWindowVisible(dialog) != FALSE;
+        SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    });
+    EXPECT_EQ(0, result);
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ("There has been a power loss event, system resume from hibernation.", text);
+    EXPECT_EQ(0, CountdownSeconds) << "a timer ticked";
+}
+
+TEST(CountdownDialog, WindowHasTheTemplatesLook) {
+    LONG style = 0, exStyle = 0;
+    int controls = 0;
+    std::string okText;
+    LONG textStyle = 0;
+    RunDialog(0, [&](HWND dialog) {
+        style = GetWindowLongW(dialog, GWL_STYLE);
+        exStyle = GetWindowLongW(dialog, GWL_EXSTYLE);
+        for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) ++controls;
+        wchar_t t[16] = L"";
+        GetWindowTextW(GetDlgItem(dialog, IDOK), t, 16);
+        okText = Narrow(t);
+        textStyle = GetWindowLongW(GetDlgItem(dialog, IDC_COUNTDOWN_TEXT), GWL_STYLE);
+        SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    });
+    EXPECT_TRUE(style & WS_POPUP);
+    EXPECT_FALSE(style & WS_CAPTION);
+    EXPECT_FALSE(style & WS_SYSMENU);
+    EXPECT_TRUE(exStyle & WS_EX_TOPMOST);
+    EXPECT_EQ(3, controls);
+    EXPECT_EQ("OK", okText);
+    EXPECT_EQ(SS_CENTER, textStyle & SS_TYPEMASK);
+}
+
+}  // namespace
