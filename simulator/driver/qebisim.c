@@ -619,9 +619,16 @@ static VOID NTAPI driver_unload(PDRIVER_OBJECT driver)
             irp->IoStatus.Information = 0;
             InsertTailList(&done, &irp->Tail.Overlay.ListEntry);
         }
+        InsertTailList(&gone, &h->link);
     }
     KeReleaseSpinLock(&g.lock, irql);
     complete_list(&done);
+    /* Windows unloads only once every handle is closed; Wine unloads on a
+     * stop with handles still open and sends no close for them afterwards. */
+    while (!IsListEmpty(&gone)) {
+        PLIST_ENTRY e = RemoveHeadList(&gone);
+        ExFreePoolWithTag(CONTAINING_RECORD(e, SIM_HANDLE, link), SIM_TAG);
+    }
 
     delete_link(L"\\DosDevices\\QEBI");
     delete_link(L"\\DosDevices\\QEBISimCtl");

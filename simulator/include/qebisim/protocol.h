@@ -28,6 +28,18 @@
 #define QEB_IOCTL_KSMI          0x222400u   /* framed request, answered in place */
 #define QEB_IOCTL_KNVS          0x222404u   /* framed request, answered in place */
 #define QEB_IOCTL_WAIT_EVENT    0x222408u   /* out: uint32 firmware event code */
+/* Every open \\.\QEBI handle is a listener with its own queue (see
+ * QEBSIM_QUEUE_BOUND). One wait may be outstanding per handle: a second
+ * concurrent one fails with STATUS_DEVICE_BUSY (Win32 error 170). Closing the
+ * handle completes its wait with STATUS_CANCELLED; stopping the driver
+ * completes every wait with STATUS_DEVICE_REMOVED (error 1617).
+ * A framed request fails with STATUS_INVALID_PARAMETER (error 87) when it is
+ * shorter than the header, lacks the signature or its Length differs from
+ * the input or output length, and with STATUS_CRC_ERROR (error 23) on a
+ * wrong checksum; such frames count in frames_rejected and are never
+ * answered. FAIL_NEXT counts only well-formed frames (STATUS_IO_DEVICE_ERROR,
+ * error 1117). An unknown function fails with STATUS_INVALID_DEVICE_REQUEST
+ * (error 1), a Length too small for the answer with STATUS_BUFFER_TOO_SMALL. */
 
 #define QEB_FRAME_SIGNATURE     0x42444D50u /* "PMDB" */
 #define QEB_FRAME_HEADER_SIZE   20u
