@@ -41,6 +41,17 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# A watchdog left by a run that was killed outright stops its session and
+# exits within about a second: let it finish before this session starts.
+if [ -f "$watchdog_pid_file" ]; then
+  old_watchdog="$(cat "$watchdog_pid_file" 2>/dev/null)"
+  for _ in $(seq 50); do
+    [ -n "$old_watchdog" ] && kill -0 "$old_watchdog" 2>/dev/null || break
+    sleep 0.1
+  done
+  rm -f "$watchdog_pid_file"
+fi
+
 # Should this script be killed outright (a CTest timeout), a detached
 # watchdog still ends the session's Wine processes and Xvfb.
 ( setsid bash -c 'echo $$ > "$1"; while kill -0 "$2" 2>/dev/null; do sleep 1; done
