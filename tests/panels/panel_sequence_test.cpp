@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "library_trace.h"
 #include "panel_sequence.h"
 
 namespace tovrel {
@@ -126,6 +127,27 @@ TEST_F(SequenceTest, TraceWordIsFourBytesLowestFirst) {
                                         "Get_USB_Charge_Status 00 00 00 80",
                                         "Get_PC_Health_Status 78 56 34 12"}),
               lib.traces);
+}
+
+// The lines the dialog writes: the trace line builder of TraceLibraryCall fed
+// by the panels' 4-byte words.
+std::vector<std::string> g_lines;
+
+void LineSink(const wchar_t* label, const void* data, unsigned count) {
+    wchar_t line[kTraceLineChars];
+    const size_t len = BuildTraceLine(line, label, data, count);
+    g_lines.push_back(std::string(line, line + len));
+}
+
+TEST(PanelTraceLines, FourBytesAfterTheLabel) {
+    g_lines.clear();
+    TraceWord(LineSink, L"Get_FSC_Status", 3);
+    TraceWord(LineSink, L"Set_USB_Charge_Status", 2);
+    TraceWord(LineSink, L"Get_PC_Health_Status", 0xFFFFFFFFu);
+    EXPECT_EQ((std::vector<std::string>{"TOVREL:Get_FSC_Status => 03 00 00 00",
+                                        "TOVREL:Set_USB_Charge_Status => 02 00 00 00",
+                                        "TOVREL:Get_PC_Health_Status => FF FF FF FF"}),
+              g_lines);
 }
 
 }  // namespace
