@@ -72,9 +72,12 @@ const char* FeatureName(uint32_t index) {
 bool ParseReadings(const std::vector<std::string>& args, uint8_t out[20]) {
     uint8_t bytes[20];
     if (args.size() == 20) {
+        // Hex bytes as `state` and `journal` print them ("2D"), 0x optional.
         for (size_t i = 0; i < 20; ++i) {
             uint32_t v;
-            if (!ParseNumber(args[i], &v) || v > 0xFF || args[i][0] == '-') return false;
+            const std::string& a = args[i];
+            std::string hex = (a.size() > 2 && a[0] == '0' && (a[1] == 'x' || a[1] == 'X')) ? a : "0x" + a;
+            if (a.empty() || !ParseNumber(hex, &v) || v > 0xFF) return false;
             bytes[i] = static_cast<uint8_t>(v);
         }
     } else if (args.size() == 10) {

@@ -18,8 +18,9 @@ bool ParseNumber(const std::string& text, uint32_t* value);
 int FeatureIndex(const std::string& nameOrIndex);
 const char* FeatureName(uint32_t index);
 
-// The 20 reading bytes from 20 byte values or 10 16-bit words
-// (little-endian). False on a wrong count or value out of range.
+// The 20 reading bytes from 20 hex byte values ("2D" or "0x2D") or 10
+// 16-bit words (decimal or 0x hex, little-endian). False on a wrong count or
+// a value out of range.
 bool ParseReadings(const std::vector<std::string>& args, uint8_t out[20]);
 
 const char* RecordKindName(uint32_t kind);

@@ -16,7 +16,7 @@ const char kUsage[] =
     "  raise CODE [COUNT]            raise a firmware event COUNT times (default 1)\n"
     "  health WORD                   health status word answered by KNVS 7\n"
     "  power-flags WORD              power flags word answered by KNVS 9\n"
-    "  readings B0 .. B19 | W0 .. W9 thermal reading set: 20 bytes or 10 words\n"
+    "  readings B0 .. B19 | W0 .. W9 thermal reading set: 20 hex bytes (2D 00 ..) or 10 words\n"
     "  feature NAME|INDEX VALUE      set a feature word to any value; names: wifi bt\n"
     "                                mic vol ambient power thermal cad battery usb fsc health\n"
     "  fail-next N                   the next N framed requests fail\n"
@@ -92,7 +92,7 @@ int CmdWord(const std::vector<std::string>& a, bool (*fn)(uint32_t), const char*
 int CmdReadings(const std::vector<std::string>& a) {
     uint8_t bytes[20];
     if (!qebictl::ParseReadings(a, bytes)) {
-        std::fprintf(stderr, "qebictl: readings need 20 byte values or 10 16-bit words\n");
+        std::fprintf(stderr, "qebictl: readings need 20 hex bytes or 10 16-bit words\n");
         return 2;
     }
     return qebsim::SetReadings(bytes) ? 0 : Fail("readings");

@@ -47,11 +47,14 @@ TEST(CtlFeatureIndex, NamesAndIndices) {
 
 TEST(CtlParseReadings, BytesOrWords) {
     uint8_t out[20];
-    std::vector<std::string> bytes;
-    for (int i = 0; i < 20; ++i) bytes.push_back(std::to_string(i + 1));
+    std::vector<std::string> bytes(20, "00");
+    bytes[0] = "2D";
+    bytes[1] = "0x19";
+    bytes[19] = "ff";
     ASSERT_TRUE(qebictl::ParseReadings(bytes, out));
-    EXPECT_EQ(1, out[0]);
-    EXPECT_EQ(20, out[19]);
+    EXPECT_EQ(0x2D, out[0]);
+    EXPECT_EQ(0x19, out[1]);
+    EXPECT_EQ(0xFF, out[19]);
     std::vector<std::string> words(10, "0x0102");
     words[9] = "1850";
     ASSERT_TRUE(qebictl::ParseReadings(words, out));
@@ -66,7 +69,11 @@ TEST(CtlParseReadings, RejectsWrongCountsAndRanges) {
     EXPECT_FALSE(qebictl::ParseReadings(std::vector<std::string>(19, "1"), out));
     EXPECT_FALSE(qebictl::ParseReadings(std::vector<std::string>(11, "1"), out));
     std::vector<std::string> bytes(20, "1");
-    bytes[5] = "256";
+    bytes[5] = "100";
+    EXPECT_FALSE(qebictl::ParseReadings(bytes, out));
+    bytes[5] = "-1";
+    EXPECT_FALSE(qebictl::ParseReadings(bytes, out));
+    bytes[5] = "G0";
     EXPECT_FALSE(qebictl::ParseReadings(bytes, out));
     std::vector<std::string> words(10, "1");
     words[0] = "0x10000";
