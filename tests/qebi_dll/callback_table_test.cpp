@@ -27,7 +27,7 @@ std::vector<uint32_t> Walk(const qebi::CallbackTable& t, uint32_t upTo) {
     return ids;
 }
 
-TEST(CallbackTable, AddGivesIncreasingIds) {
+TEST(QebiDllCallbackTable, AddGivesIncreasingIds) {
     qebi::CallbackTable t;
     uint32_t a = 0, b = 0, c = 0;
     ASSERT_EQ(qebi::CallbackTable::kAdded, t.Add(CallbackA, Ctx(1), &a));
@@ -40,7 +40,7 @@ TEST(CallbackTable, AddGivesIncreasingIds) {
     EXPECT_EQ(3u, t.LastId());
 }
 
-TEST(CallbackTable, RefusesNullAndDuplicatePairs) {
+TEST(QebiDllCallbackTable, RefusesNullAndDuplicatePairs) {
     qebi::CallbackTable t;
     ASSERT_EQ(qebi::CallbackTable::kAdded, t.Add(CallbackA, Ctx(1), nullptr));
     EXPECT_EQ(qebi::CallbackTable::kInvalid, t.Add(nullptr, Ctx(1), nullptr));
@@ -48,7 +48,7 @@ TEST(CallbackTable, RefusesNullAndDuplicatePairs) {
     EXPECT_EQ(1u, t.Count());
 }
 
-TEST(CallbackTable, SameCallbackWithAnotherContextIsAnotherRegistration) {
+TEST(QebiDllCallbackTable, SameCallbackWithAnotherContextIsAnotherRegistration) {
     qebi::CallbackTable t;
     ASSERT_EQ(qebi::CallbackTable::kAdded, t.Add(CallbackA, Ctx(1), nullptr));
     EXPECT_EQ(qebi::CallbackTable::kAdded, t.Add(CallbackA, nullptr, nullptr));
@@ -56,7 +56,7 @@ TEST(CallbackTable, SameCallbackWithAnotherContextIsAnotherRegistration) {
     EXPECT_FALSE(t.Contains(CallbackB, Ctx(1)));
 }
 
-TEST(CallbackTable, FullTableRefuses) {
+TEST(QebiDllCallbackTable, FullTableRefuses) {
     qebi::CallbackTable t;
     for (uintptr_t i = 0; i < qebi::CallbackTable::kCapacity; ++i) {
         ASSERT_EQ(qebi::CallbackTable::kAdded, t.Add(CallbackA, Ctx(i), nullptr)) << i;
@@ -66,7 +66,7 @@ TEST(CallbackTable, FullTableRefuses) {
     EXPECT_EQ(qebi::CallbackTable::kAdded, t.Add(CallbackB, Ctx(0), nullptr));
 }
 
-TEST(CallbackTable, RemoveReportsTheIdAndKeepsOrder) {
+TEST(QebiDllCallbackTable, RemoveReportsTheIdAndKeepsOrder) {
     qebi::CallbackTable t;
     t.Add(CallbackA, Ctx(1), nullptr);
     t.Add(CallbackA, Ctx(2), nullptr);
@@ -79,7 +79,7 @@ TEST(CallbackTable, RemoveReportsTheIdAndKeepsOrder) {
     EXPECT_FALSE(t.Remove(CallbackB, Ctx(1), &id)) << "pair never registered";
 }
 
-TEST(CallbackTable, IdsAreNotReusedAfterRemoval) {
+TEST(QebiDllCallbackTable, IdsAreNotReusedAfterRemoval) {
     qebi::CallbackTable t;
     t.Add(CallbackA, Ctx(1), nullptr);
     t.Remove(CallbackA, Ctx(1), nullptr);
@@ -88,7 +88,7 @@ TEST(CallbackTable, IdsAreNotReusedAfterRemoval) {
     EXPECT_EQ(2u, id);
 }
 
-TEST(CallbackTable, WalkStopsAtTheLimit) {
+TEST(QebiDllCallbackTable, WalkStopsAtTheLimit) {
     qebi::CallbackTable t;
     for (uintptr_t i = 1; i <= 4; ++i) t.Add(CallbackA, Ctx(i), nullptr);
     EXPECT_EQ((std::vector<uint32_t>{1, 2}), Walk(t, 2));
@@ -97,7 +97,7 @@ TEST(CallbackTable, WalkStopsAtTheLimit) {
 
 // Changes between two steps of a walk: a removed entry is skipped, an entry
 // added after the walk began is left for the next event.
-TEST(CallbackTable, WalkSeesChangesMadeBetweenSteps) {
+TEST(QebiDllCallbackTable, WalkSeesChangesMadeBetweenSteps) {
     qebi::CallbackTable t;
     for (uintptr_t i = 1; i <= 4; ++i) t.Add(CallbackA, Ctx(i), nullptr);
     uint32_t upTo = t.LastId();
@@ -117,7 +117,7 @@ TEST(CallbackTable, WalkSeesChangesMadeBetweenSteps) {
     EXPECT_EQ((std::vector<uint32_t>{3, 4}), rest);
 }
 
-TEST(CallbackTable, ClearEmptiesButIdsGoOn) {
+TEST(QebiDllCallbackTable, ClearEmptiesButIdsGoOn) {
     qebi::CallbackTable t;
     t.Add(CallbackA, Ctx(1), nullptr);
     t.Add(CallbackA, Ctx(2), nullptr);
@@ -135,7 +135,7 @@ std::wstring Hex(uintptr_t v) {
     return b;
 }
 
-TEST(FormatRegistrationNote, VerbAndBothAddresses) {
+TEST(QebiDllNote, VerbAndBothAddresses) {
     wchar_t out[96];
     void* cb = reinterpret_cast<void*>(static_cast<uintptr_t>(0x1234ABCD));
     size_t n = qebi::FormatRegistrationNote(out, 96, L"register", cb, Ctx(0x42));
@@ -144,7 +144,7 @@ TEST(FormatRegistrationNote, VerbAndBothAddresses) {
     EXPECT_EQ(expected.size(), n);
 }
 
-TEST(FormatRegistrationNote, TruncatesToCapacity) {
+TEST(QebiDllNote, TruncatesToCapacity) {
     wchar_t out[12];
     for (wchar_t& c : out) c = L'#';
     size_t n = qebi::FormatRegistrationNote(out, 10, L"unregister", nullptr, nullptr);
@@ -153,7 +153,7 @@ TEST(FormatRegistrationNote, TruncatesToCapacity) {
     EXPECT_EQ(L'#', out[10]) << "wrote past the capacity";
 }
 
-TEST(FormatRegistrationNote, ZeroCapacityWritesNothing) {
+TEST(QebiDllNote, ZeroCapacityWritesNothing) {
     wchar_t out[2] = {L'#', L'#'};
     EXPECT_EQ(0u, qebi::FormatRegistrationNote(out, 0, L"register", nullptr, nullptr));
     EXPECT_EQ(L'#', out[0]);

@@ -20,19 +20,19 @@ std::string Hex(const uint8_t* p, size_t n) {
     return s;
 }
 
-TEST(Crc16, CheckValueOfDigitsOneToNine) {
+TEST(QebiDllCrc16, CheckValueOfDigitsOneToNine) {
     const char* digits = "123456789";
     EXPECT_EQ(0x31C3, qebi::Crc16(reinterpret_cast<const uint8_t*>(digits), 9));
 }
 
-TEST(Crc16, TwentyZeroBytesGiveZero) {
+TEST(QebiDllCrc16, TwentyZeroBytesGiveZero) {
     uint8_t zeros[20] = {};
     EXPECT_EQ(0, qebi::Crc16(zeros, sizeof(zeros)));
 }
 
-TEST(Crc16, EmptyInputGivesZero) { EXPECT_EQ(0, qebi::Crc16(nullptr, 0)); }
+TEST(QebiDllCrc16, EmptyInputGivesZero) { EXPECT_EQ(0, qebi::Crc16(nullptr, 0)); }
 
-TEST(Crc16, SingleBytes) {
+TEST(QebiDllCrc16, SingleBytes) {
     struct Case {
         uint8_t byte;
         uint16_t crc;
@@ -42,7 +42,7 @@ TEST(Crc16, SingleBytes) {
     }
 }
 
-TEST(FrameLength, LargerOfRequestAndResponsePlusHeader) {
+TEST(QebiDllFrameLength, LargerOfRequestAndResponsePlusHeader) {
     struct Case {
         size_t request, response, length;
     } cases[] = {
@@ -57,7 +57,7 @@ TEST(FrameLength, LargerOfRequestAndResponsePlusHeader) {
 
 // Frames whose bytes are fixed by the platform: a 24-byte response gives a
 // 44-byte frame sealed E4 DF, a 4-byte response a 24-byte frame sealed AA 0D.
-TEST(BuildFrame, KnownFramesByteForByte) {
+TEST(QebiDllBuildFrame, KnownFramesByteForByte) {
     struct Case {
         uint16_t function;
         size_t response;
@@ -78,7 +78,7 @@ TEST(BuildFrame, KnownFramesByteForByte) {
     }
 }
 
-TEST(BuildFrame, HeaderFieldsOfAFeatureSetter) {
+TEST(QebiDllBuildFrame, HeaderFieldsOfAFeatureSetter) {
     uint8_t frame[64];
     const uint8_t value[4] = {0x03, 0x00, 0x00, 0x80};
     size_t n = qebi::BuildFrame(frame, sizeof(frame), 0x29, 0x1234, value, 4, 4);
@@ -95,7 +95,7 @@ TEST(BuildFrame, HeaderFieldsOfAFeatureSetter) {
     EXPECT_EQ("03 00 00 80 ", Hex(frame + 20, 4)) << "payload";
 }
 
-TEST(BuildFrame, ChecksumCoversTheFrameWithItsFieldZero) {
+TEST(QebiDllBuildFrame, ChecksumCoversTheFrameWithItsFieldZero) {
     uint8_t frame[64];
     const uint8_t value[4] = {1, 2, 3, 4};
     size_t n = qebi::BuildFrame(frame, sizeof(frame), 0x20, 0, value, 4, 4);
@@ -105,7 +105,7 @@ TEST(BuildFrame, ChecksumCoversTheFrameWithItsFieldZero) {
     EXPECT_EQ(qebi::Crc16(frame, n), stored);
 }
 
-TEST(BuildFrame, UnfilledPayloadIsZero) {
+TEST(QebiDllBuildFrame, UnfilledPayloadIsZero) {
     uint8_t frame[64];
     memset(frame, 0xAB, sizeof(frame));
     const uint8_t value[2] = {0x11, 0x22};
@@ -115,7 +115,7 @@ TEST(BuildFrame, UnfilledPayloadIsZero) {
     for (size_t i = 22; i < n; ++i) EXPECT_EQ(0, frame[i]) << "offset " << i;
 }
 
-TEST(BuildFrame, RequestLongerThanResponseSizesTheFrame) {
+TEST(QebiDllBuildFrame, RequestLongerThanResponseSizesTheFrame) {
     uint8_t frame[64];
     uint8_t data[12];
     for (int i = 0; i < 12; ++i) data[i] = static_cast<uint8_t>(i + 1);
@@ -125,7 +125,7 @@ TEST(BuildFrame, RequestLongerThanResponseSizesTheFrame) {
     EXPECT_EQ(Hex(data, 12), Hex(frame + 20, 12));
 }
 
-TEST(BuildFrame, RefusesWhatDoesNotFit) {
+TEST(QebiDllBuildFrame, RefusesWhatDoesNotFit) {
     uint8_t frame[64];
     uint8_t data[4] = {};
     struct Case {
@@ -146,7 +146,7 @@ TEST(BuildFrame, RefusesWhatDoesNotFit) {
     }
 }
 
-TEST(ReadWord, LittleEndianAndBounded) {
+TEST(QebiDllReadWord, LittleEndianAndBounded) {
     const uint8_t b[6] = {0x78, 0x56, 0x34, 0x12, 0xAA, 0xBB};
     uint32_t w = 0;
     ASSERT_TRUE(qebi::ReadWord(b, 6, 0, &w));
@@ -158,7 +158,7 @@ TEST(ReadWord, LittleEndianAndBounded) {
     EXPECT_FALSE(qebi::ReadWord(b, 3, 0, &w));
 }
 
-TEST(QueryResult, PassesTheFirmwareWordOrFails) {
+TEST(QebiDllQueryResult, PassesTheFirmwareWordOrFails) {
     struct Case {
         bool ok;
         uint32_t word;
@@ -177,7 +177,7 @@ TEST(QueryResult, PassesTheFirmwareWordOrFails) {
     }
 }
 
-TEST(SetterResult, ZeroOnlyForADoneAnswer) {
+TEST(QebiDllSetterResult, ZeroOnlyForADoneAnswer) {
     struct Case {
         bool ok;
         uint32_t answer;
@@ -193,7 +193,7 @@ TEST(SetterResult, ZeroOnlyForADoneAnswer) {
     }
 }
 
-TEST(CopyThermalReadings, FillsAtMostTenEntries) {
+TEST(QebiDllThermalCopy, FillsAtMostTenEntries) {
     uint8_t readings[20];
     for (int i = 0; i < 20; ++i) readings[i] = static_cast<uint8_t>(0x10 + i);
     struct Case {
@@ -212,7 +212,7 @@ TEST(CopyThermalReadings, FillsAtMostTenEntries) {
     }
 }
 
-TEST(CopyThermalReadings, NullBufferWritesNothing) {
+TEST(QebiDllThermalCopy, NullBufferWritesNothing) {
     uint8_t readings[20] = {};
     EXPECT_EQ(0u, qebi::CopyThermalReadings(nullptr, 10, readings));
 }

@@ -18,7 +18,7 @@ std::wstring LibraryPath() {
     return p.substr(0, p.find_last_of(L"\\/") + 1) + L"QEBI.dll";
 }
 
-class Library : public ::testing::Test {
+class QebiDllNoDevice : public ::testing::Test {
 protected:
     void SetUp() override {
         module_ = LoadLibraryW(LibraryPath().c_str());
@@ -44,7 +44,7 @@ const char* const kEntryPoints[] = {
     "Get_PC_Health_Status",
 };
 
-TEST_F(Library, ExportsExactlyTheEntryPointsByPlainName) {
+TEST_F(QebiDllNoDevice, ExportsExactlyTheEntryPointsByPlainName) {
     auto base = reinterpret_cast<const BYTE*>(module_);
     auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
@@ -61,7 +61,7 @@ TEST_F(Library, ExportsExactlyTheEntryPointsByPlainName) {
     EXPECT_EQ(21u, exports->NumberOfFunctions);
 }
 
-TEST_F(Library, EveryQueryFailsWithoutTheDevice) {
+TEST_F(QebiDllNoDevice, EveryQueryFailsWithoutTheDevice) {
     for (const char* name : {"Get_Current_WIFI_Ratio_Status", "Get_Current_BT_Ratio_Status",
                              "Get_Current_Microphone_Mute_Capability",
                              "Get_Current_Volume_Mute_Capability", "Get_Ambient_Light",
@@ -74,7 +74,7 @@ TEST_F(Library, EveryQueryFailsWithoutTheDevice) {
     }
 }
 
-TEST_F(Library, EverySetterFailsWithoutTheDevice) {
+TEST_F(QebiDllNoDevice, EverySetterFailsWithoutTheDevice) {
     for (const char* name : {"Set_WIFI_Ratio_Onoff", "Set_BT_Ratio_Onoff", "Set_Microphone_MuteLED",
                              "Set_Volume_MuteLED", "Set_USB_Charge_Status", "Set_FSC_Status"}) {
         auto set = Entry<QEB_SET_VALUE>(name);
@@ -83,7 +83,7 @@ TEST_F(Library, EverySetterFailsWithoutTheDevice) {
     }
 }
 
-TEST_F(Library, FailedThermalReadLeavesTheBufferAlone) {
+TEST_F(QebiDllNoDevice, FailedThermalReadLeavesTheBufferAlone) {
     auto thermal = Entry<QEB_GET_THERMAL>("Get_Thermal_Parameter");
     ASSERT_NE(nullptr, thermal);
     WORD buffer[10];
@@ -94,7 +94,7 @@ TEST_F(Library, FailedThermalReadLeavesTheBufferAlone) {
 
 void WINAPI NeverCalled(DWORD, void*) {}
 
-TEST_F(Library, RegisterWithoutCallbackIsAnInvalidParameter) {
+TEST_F(QebiDllNoDevice, RegisterWithoutCallbackIsAnInvalidParameter) {
     auto reg = Entry<QEB_REGISTER_CALLBACK>("QEB_RegisterEventCallback");
     ASSERT_NE(nullptr, reg);
     SetLastError(0);
@@ -102,7 +102,7 @@ TEST_F(Library, RegisterWithoutCallbackIsAnInvalidParameter) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
 }
 
-TEST_F(Library, RegisterWithoutTheDeviceGivesTheOpenError) {
+TEST_F(QebiDllNoDevice, RegisterWithoutTheDeviceGivesTheOpenError) {
     auto reg = Entry<QEB_REGISTER_CALLBACK>("QEB_RegisterEventCallback");
     ASSERT_NE(nullptr, reg);
     SetLastError(0);
@@ -112,7 +112,7 @@ TEST_F(Library, RegisterWithoutTheDeviceGivesTheOpenError) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), error);
 }
 
-TEST_F(Library, UnregisterOfAnUnknownPairIsNotFound) {
+TEST_F(QebiDllNoDevice, UnregisterOfAnUnknownPairIsNotFound) {
     auto unreg = Entry<QEB_UNREGISTER_CALLBACK>("QEB_UnregisterEventCallback");
     ASSERT_NE(nullptr, unreg);
     SetLastError(0);
@@ -120,7 +120,7 @@ TEST_F(Library, UnregisterOfAnUnknownPairIsNotFound) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_FOUND), GetLastError());
 }
 
-TEST(LibraryLoad, LoadsAndUnloadsRepeatedly) {
+TEST(QebiDllLoad, LoadsAndUnloadsRepeatedly) {
     for (int i = 0; i < 20; ++i) {
         HMODULE m = LoadLibraryW(LibraryPath().c_str());
         ASSERT_NE(nullptr, m) << "round " << i << " error " << GetLastError();
