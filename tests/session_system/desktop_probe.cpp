@@ -86,8 +86,10 @@ std::vector<KeySeen> KeyRecorder::Take() {
 }
 
 std::string ArtifactPath(const char* name) {
+    // Beside the test prefixes (each run replaces its prefix folder).
     const char* prefix = getenv("QEB_PREFIX_UNIX");
-    std::string dir = prefix != nullptr ? prefix : "/tmp";
+    std::string dir = std::string(prefix != nullptr ? prefix : "/tmp") + "/../session-screenshots";
+    CreateDirectoryA(("Z:" + dir).c_str(), nullptr);
     return dir + "/" + name;
 }
 

@@ -50,7 +50,8 @@ void PumpMessages(DWORD ms);
 // file was written.
 bool SaveScreenshot(const std::string& unixPath);
 
-// Unix path of a file in the test's prefix folder.
+// Unix path of a file in the screenshots folder beside the test prefixes
+// ($QEB_BUILD/systest/session-screenshots).
 std::string ArtifactPath(const char* name);
 
 }  // namespace qebtest
