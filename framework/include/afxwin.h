@@ -171,6 +171,8 @@ private:
     { WM_TIMER, 0, 0, 0, AFX_THUNK_BEGIN _this->OnTimer(static_cast<UINT_PTR>(_wParam)); AFX_THUNK_END },
 #define ON_WM_CLOSE() \
     { WM_CLOSE, 0, 0, 0, AFX_THUNK_BEGIN _this->OnClose(); AFX_THUNK_END },
+#define ON_MESSAGE(message, memberFxn) \
+    { (UINT)(message), 0, 0, 0, AFX_THUNK_BEGIN *_result = (_this->*(memberFxn))(_wParam, _lParam); AFX_THUNK_END },
 #define ON_WM_DESTROY() \
     { WM_DESTROY, 0, 0, 0, AFX_THUNK_BEGIN _this->OnDestroy(); AFX_THUNK_END },
 

@@ -8,6 +8,8 @@
 //   FAKE_QEBI_EVENTS     comma-separated event codes fired after registration
 //   FAKE_QEBI_REPEAT     times the list is fired (default 1)
 //   FAKE_QEBI_DELAY_MS   wait before the first event (default 500)
+// After every 1000 events and at the end, the elapsed time and the
+// process's private bytes go to the log (CHUNK and FIRED lines).
 // Built three times: complete, without Get_PC_Health_Status
 // (FAKE_QEBI_NO_HEALTH) and without Brightness_Changed_Manually
 // (FAKE_QEBI_NO_BRIGHTNESS).
@@ -105,7 +107,12 @@ DWORD WINAPI FireThread(void*) {
     for (LONG r = 0; r < repeat && !g_stop; ++r) {
         for (unsigned i = 0; i < count && !g_stop; ++i) {
             g_callback(codes[i], g_context);
-            ++fired;
+            if (++fired % 1000 == 0) {
+                QueryPerformanceCounter(&stop);
+                Log("CHUNK %u us=%llu private=%llu", fired,
+                    static_cast<unsigned long long>((stop.QuadPart - start.QuadPart) * 1000000 / freq.QuadPart),
+                    static_cast<unsigned long long>(PrivateBytes()));
+            }
         }
     }
     QueryPerformanceCounter(&stop);
