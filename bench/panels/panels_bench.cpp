@@ -51,6 +51,33 @@ void BenchThermalRender(int runs) {
     Report("thermal text render (pure)", us);
 }
 
+// The twelve render steps on fixed status words, no library.
+void BenchPanelRenders(int runs) {
+    const uint16_t readings[10] = {0x002D, 0x1964, 0x0028, 0x0223, 0x0026,
+                                   0x003D, 1200, 65535, 0, 3000};
+    std::vector<double> us;
+    for (int r = 0; r < runs; ++r) {
+        const int64_t t0 = Now();
+        size_t chars = 0;
+        chars += tovrel::RenderTwoState(tovrel::TwoStateKind::Radio, 3).status.size();
+        chars += tovrel::RenderTwoState(tovrel::TwoStateKind::Radio, 1).status.size();
+        chars += tovrel::RenderAmbientLight(0x15).text.size();
+        chars += tovrel::RenderPowerMeter(1 | (12 << 2) | (5 << 16)).size();
+        chars += tovrel::RenderThermalStatus(0x3D, readings).size();
+        chars += tovrel::RenderTwoState(tovrel::TwoStateKind::Led, 3).status.size();
+        chars += tovrel::RenderTwoState(tovrel::TwoStateKind::Led, 1).status.size();
+        chars += tovrel::RenderCadSupport(3).text.size();
+        chars += tovrel::RenderBatteryStatus(7).text.size();
+        chars += tovrel::RenderUsbCharge(0x0F).text.size();
+        chars += tovrel::RenderFscStatus(3).text.size();
+        chars += tovrel::RenderPcHealth(3).size();
+        const int64_t t1 = Now();
+        g_sink += chars;
+        us.push_back((t1 - t0) * g_tickUs);
+    }
+    Report("12 panel renders (pure, no library)", us);
+}
+
 template <typename T>
 T Proc(HMODULE m, const char* name) {
     return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(m, name)));
@@ -162,6 +189,7 @@ int main() {
     if (!ok) printf("simulated firmware not reachable (%lu): library figures skipped\n", GetLastError());
 
     BenchThermalRender(20000);
+    BenchPanelRenders(20000);
     if (ok) {
         ok = BenchLibraryReads(1000) && ok;
         ok = BenchDialogRefresh(1000) && ok;
