@@ -245,11 +245,13 @@ void EventsDetach(bool processExit) {
         } else if (WaitDispatchingSent(g_parkedEvent, kDetachWaitMs) == WAIT_OBJECT_0) {
             // The thread is inside the system's wait and never returns into
             // this library: ExitThread, run as an APC by that wait, ends it
-            // once the loader lock is free. The hold event it waits on is
-            // left open, as closing a handle under a pending wait is not
-            // allowed.
+            // once the loader lock is free. Both handles of that call stay
+            // open: the system may issue the signal-and-wait again after an
+            // I/O completion interrupts it, and a closed handle would make it
+            // fail and return into unmapped code.
             QueueUserAPC(reinterpret_cast<PAPCFUNC>(reinterpret_cast<void*>(&ExitThread)), thread, 0);
             CloseHandle(thread);
+            g_parkedEvent = nullptr;
             g_holdEvent = nullptr;
         } else {
             // A callback did not return in time: the thread may still use the
