@@ -62,6 +62,8 @@ INT_PTR RunDialog(int countdownSeconds, Drive drive) {
                     reinterpret_cast<LPARAM>(&dialog));
                 if (dialog == nullptr) Sleep(5);
             }
+            // Controls are complete and WM_INITDIALOG has run once it shows.
+            for (int i = 0; dialog != nullptr && i < 1000 && !IsWindowVisible(dialog); ++i) Sleep(5);
             if (dialog != nullptr) (*c->drive)(dialog);
             return 0;
         },
