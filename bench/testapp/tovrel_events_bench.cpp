@@ -17,11 +17,13 @@ using namespace tovrel_test;
 
 namespace {
 
-SIZE_T PrivateBytes(HANDLE process) {
+SIZE_T CommittedBytes(HANDLE process) {
     PROCESS_MEMORY_COUNTERS_EX pmc = {};
     pmc.cb = sizeof(pmc);
-    GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof(pmc));
-    return pmc.PrivateUsage;
+    if (!GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof(pmc))) return 0;
+    // Wine leaves PrivateUsage at 0; the page-file usage is the private
+    // committed memory it does report.
+    return pmc.PagefileUsage;
 }
 
 std::string Find(const std::vector<std::string>& lines, const std::string& prefix) {
@@ -49,12 +51,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     Sleep(1000);
-    SIZE_T before = PrivateBytes(p.process());
+    SIZE_T before = CommittedBytes(p.process());
     if (!p.WaitForCall("FIRED", 1800000)) {
         printf("events did not finish\n");
         return 1;
     }
-    SIZE_T after = PrivateBytes(p.process());
+    SIZE_T after = CommittedBytes(p.process());
     std::vector<std::string> calls = p.LibraryCalls();
     std::string fired = Find(calls, "FIRED");
     unsigned count = 0;
@@ -75,14 +77,14 @@ int main(int argc, char** argv) {
         unsigned n = 0;
         unsigned long long t = 0, priv = 0;
         if (sscanf(line.c_str(), "CHUNK %u us=%llu private=%llu", &n, &t, &priv) == 3) {
-            printf("    events %5u-%5u: %.3f ms/event, private bytes %.1f MB\n", n - 999, n,
+            printf("    events %5u-%5u: %.3f ms/event, committed %.2f MB\n", n - 999, n,
                    (t - lastUs) / 1000.0 / 1000.0, priv / 1048576.0);
             lastUs = t;
         }
     }
-    printf("  private bytes (outside) before  %.1f MB\n", before / 1048576.0);
-    printf("  private bytes (outside) after   %.1f MB\n", after / 1048576.0);
-    printf("  private bytes (inside) before   %.1f MB, after %.1f MB\n", pb / 1048576.0, pa / 1048576.0);
+    printf("  committed bytes (from outside) before  %.2f MB\n", before / 1048576.0);
+    printf("  committed bytes (from outside) after   %.2f MB\n", after / 1048576.0);
+    printf("  committed bytes (inside, around the events) %.2f MB -> %.2f MB\n", pb / 1048576.0, pa / 1048576.0);
 
     // One "Update All" (button 239), timed until the dialog has handled it.
     HWND button = GetDlgItem(dlg, 239);

@@ -82,7 +82,9 @@ SIZE_T PrivateBytes() {
     pmc.cb = sizeof(pmc);
     if (!GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof(pmc)))
         return 0;
-    return pmc.PrivateUsage;
+    // Wine leaves PrivateUsage at 0; the page-file usage is the private
+    // committed memory it does report.
+    return pmc.PagefileUsage;
 }
 
 DWORD WINAPI FireThread(void*) {
