@@ -2,7 +2,7 @@
  * success at once instead of suspending the machine. */
 #include "standin_note.h"
 
-__declspec(dllexport) BOOLEAN WINAPI SetSuspendState(BOOLEAN Hibernate, BOOLEAN ForceCritical,
+BOOLEAN WINAPI SetSuspendState(BOOLEAN Hibernate, BOOLEAN ForceCritical,
                                                      BOOLEAN DisableWakeEvent) {
     wchar_t text[48];
     _snwprintf_s(text, 48, _TRUNCATE, L"SetSuspendState(%u,%u,%u)", (unsigned)Hibernate,
