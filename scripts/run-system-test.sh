@@ -70,6 +70,12 @@ out="$prefix/test-output.log"
 timeout --kill-after=10 "${QEB_SYSTEST_TIMEOUT:-570}" "$WINE" "$exe" "$@" </dev/null >"$out" 2>&1
 rc=$?
 cat "$out"
+# A test program that crashed can leave an exit code of 0 behind under Wine:
+# a GoogleTest run counts only when it reached its closing summary.
+if [ "$rc" = 0 ] && ! grep -q '^\[  PASSED  \]' "$out"; then
+  echo "---- run-system-test: $name ended without GoogleTest's summary (crash?) ----"
+  rc=1
+fi
 if [ "$rc" != 0 ]; then
   echo "---- run-system-test: $name exited with $rc; tail of services.log ----"
   tail -n 60 "$prefix/services.log"
