@@ -10,7 +10,9 @@ function(qeb_unit_test name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
-    PROPERTIES TIMEOUT 120 LABELS unit)
+    # Tests of one binary share its global state in the one unit prefix
+    # (registry values, files): they run one at a time; binaries in parallel.
+    PROPERTIES TIMEOUT 120 LABELS unit RESOURCE_LOCK ${name})
 endfunction()
 
 # qeb_system_test(name SOURCES ... LIBS ... [XVFB] [TIMEOUT s]): a GoogleTest

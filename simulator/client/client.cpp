@@ -202,7 +202,17 @@ bool ServiceStart(const std::wstring& name) {
     return s.service.h && StartServiceW(s.service.h, 0, nullptr);
 }
 
-bool ServiceStop(const std::wstring& name) { return ServiceControl(name, SERVICE_CONTROL_STOP); }
+bool ServiceStop(const std::wstring& name) {
+    if (ServiceControl(name, SERVICE_CONTROL_STOP)) return true;
+    // Wine's service manager answers ERROR_BROKEN_PIPE when the service's
+    // process ended, as the stop asked, before the manager read its reply:
+    // the stop was delivered.
+    if (GetLastError() == ERROR_BROKEN_PIPE) {
+        SetLastError(ERROR_SUCCESS);
+        return true;
+    }
+    return false;
+}
 
 bool ServiceDelete(const std::wstring& name) {
     OpenedService s(name, DELETE);
