@@ -14,6 +14,9 @@ unit_prefix="$QEB_BUILD/prefix-unit"
 cleanup() { bash scripts/prefix.sh stop "$unit_prefix" >/dev/null 2>&1 || true; }
 trap cleanup EXIT
 rm -rf "$unit_prefix"
+# Create the unit prefix and start its wineserver before CTest discovers the
+# tests (each binary lists its tests under Wine at the start of the run).
+QEB_UNIT_PREFIX="$unit_prefix" bash cmake/wine-run.sh cmd /c exit </dev/null >/dev/null 2>&1 || true
 
 cd "$QEB_BUILD"
 set +e
