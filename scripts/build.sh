@@ -5,6 +5,7 @@
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 cd "$QEB_ROOT"
+mkdir -p "$QEB_BUILD" "$QEB_ROOT/build"
 
 cmake -S . -B "$QEB_BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw.cmake \
       -DQEB_ARCH="$QEB_ARCH" >"$QEB_BUILD.configure.log" 2>&1 \
