@@ -78,8 +78,8 @@ shot resume-notice.png
 
 step "Tovrel from the command line (the radio hot key)"
 for sw in /getallstat /wloff /getallstat /wlon /bton /getallstat; do
-  set +e; w 'C:\Program Files\Kestil\QEB\Tovrel.exe' "$sw"; rc=$?; set -e
-  printf '  Tovrel %-12s exit code %d (0x%08X)\n' "$sw" "$rc" "$rc"
+  printf '  Tovrel %-12s ' "$sw"
+  ctl run 'C:\Program Files\Kestil\QEB\Tovrel.exe' "$sw"
 done
 
 step "Tovrel's test dialog with firmware events arriving in its log"

@@ -28,6 +28,7 @@ const char kUsage[] =
     "  disk N remove                 simulated physical drive N (0..9) with SMART data\n"
     "  service-control NAME CODE     send a control code (ControlService)\n"
     "  service-status NAME           state, exit codes, start type and account\n"
+    "  run PROGRAM [ARG]             run a program, wait, print its 32-bit exit code\n"
     "Numbers are decimal or 0x hex. Exit code 0 on success.\n";
 
 int Usage() {
@@ -201,6 +202,28 @@ int CmdServiceStatus(const std::vector<std::string>& a) {
     return 0;
 }
 
+// Runs a program and prints its whole exit code: a Unix shell sees only the
+// low 8 bits of a Windows exit code (Tovrel's radio status word is 32 bits).
+int CmdRun(const std::vector<std::string>& a) {
+    if (a.empty() || a.size() > 2) return Usage();
+    std::wstring line = L"\"" + Widen(a[0]) + L"\"";
+    if (a.size() == 2) line += L" " + Widen(a[1]);
+    std::vector<wchar_t> buffer(line.begin(), line.end());
+    buffer.push_back(0);
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return Fail("CreateProcessW");
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    std::printf("exit_code=0x%08lX (%ld)\n", static_cast<unsigned long>(code), static_cast<long>(code));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -223,6 +246,7 @@ int main(int argc, char** argv) {
     if (cmd == "disk") return CmdDisk(a);
     if (cmd == "service-control") return CmdServiceControl(a);
     if (cmd == "service-status") return CmdServiceStatus(a);
+    if (cmd == "run") return CmdRun(a);
     if (cmd == "help" || cmd == "--help" || cmd == "-h") {
         std::fputs(kUsage, stdout);
         return 0;
