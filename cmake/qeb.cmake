@@ -1,5 +1,12 @@
 # Helpers shared by every folder's CMakeLists.
 
+# Windows Installer's name of the target architecture (package file names).
+if(QEB_ARCH STREQUAL "x86_64")
+  set(QEB_MSI_ARCH x64)
+else()
+  set(QEB_MSI_ARCH x86)
+endif()
+
 # qeb_unit_test(name SOURCES ... LIBS ...): a GoogleTest binary run under Wine
 # through CMAKE_CROSSCOMPILING_EMULATOR (cmake/wine-run.sh), one CTest test per
 # TEST().

@@ -25,6 +25,7 @@ step() { printf '\n=== %s\n' "$*"; }
 bash scripts/sim-session.sh start "$PREFIX" --xvfb "$n"
 export WINEPREFIX="$PREFIX" DISPLAY=":$n" WINEDEBUG=-all
 BIN="Z:$(echo "$QEB_BUILD/bin" | sed 's|/|\\|g')"
+MSI="$BIN\\QEBKit-1.0.0.7-$( [ "$QEB_ARCH" = i686 ] && echo x86 || echo x64 ).msi"
 w() { timeout 120 "$WINE" "$@" </dev/null; }
 ctl() { w 'C:\qebsim\qebictl.exe' "$@"; }
 shot() { import -window root -display ":$n" "$OUT/$1" && echo "screenshot: out/demo/$1"; }
@@ -35,7 +36,7 @@ journal_since() { ctl journal --from "$1" | grep -v '^journal:' || true; }
 next_seq() { ctl state | sed -n 's/^journal_next_seq[ :=]*\([0-9]*\).*/\1/p'; }
 
 step "Installing the kit quietly: msiexec /i QEBKit-1.0.0.7 /qn"
-w msiexec /i "$BIN\\QEBKit-1.0.0.7-$( [ "$QEB_ARCH" = i686 ] && echo x86 || echo x64 ).msi" /qn
+w msiexec /i "$MSI" /qn
 echo "msiexec exit code: $?"
 sleep 1
 ctl service-status QEBEvent
@@ -90,7 +91,7 @@ sleep 1
 shot tovrel-dialog.png
 
 step "Uninstalling: msiexec /x /qn"
-w msiexec /x "$BIN\\QEBKit-1.0.0.7-$( [ "$QEB_ARCH" = i686 ] && echo x86 || echo x64 ).msi" /qn
+w msiexec /x "$MSI" /qn
 echo "msiexec exit code: $?"
 ctl service-status QEBEvent || echo "(service QEBEvent is gone)"
 

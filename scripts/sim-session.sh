@@ -92,7 +92,10 @@ start_session() {
   local dest="$c/Program Files/Kestil/QEB"
   mkdir -p "$dest" "$c/qebsim" || die "cannot create the install folders"
   local f
+  # QEB_SESSION_PRODUCT=0: a machine without the kit (the installer test
+  # installs it with its package); the stand-ins are installed all the same.
   for f in "${PRODUCT_FILES[@]}"; do
+    if [ "${QEB_SESSION_PRODUCT:-1}" = 0 ] && { [ "$f" = QEBEvent.exe ] || [ "$f" = Tovrel.exe ]; }; then continue; fi
     if [ -f "$QEB_BUILD/bin/$f" ]; then cp "$QEB_BUILD/bin/$f" "$dest/" || die "cannot install $f"; fi
   done
   for f in "${OPTIONAL_TOOL_FILES[@]}"; do

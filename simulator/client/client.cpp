@@ -1,4 +1,5 @@
 // Client of the simulated platform; see qebsim/client.h.
+#include <cstdio>
 #include "qebsim/client.h"
 
 #include <cstring>
@@ -280,6 +281,16 @@ const char* ServiceStateName(DWORD state) {
     case SERVICE_PAUSED: return "PAUSED";
     default: return "UNKNOWN";
     }
+}
+
+std::string HexBytes(const uint8_t* data, size_t len) {
+    std::string out;
+    char buf[4];
+    for (size_t i = 0; i < len; ++i) {
+        std::snprintf(buf, sizeof(buf), i ? " %02X" : "%02X", data[i]);
+        out += buf;
+    }
+    return out;
 }
 
 }  // namespace qebsim

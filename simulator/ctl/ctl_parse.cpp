@@ -111,15 +111,6 @@ const char* RecordKindName(uint32_t kind) {
     }
 }
 
-std::string HexBytes(const uint8_t* data, uint32_t len) {
-    std::string out;
-    char buf[4];
-    for (uint32_t i = 0; i < len; ++i) {
-        std::snprintf(buf, sizeof(buf), i ? " %02X" : "%02X", data[i]);
-        out += buf;
-    }
-    return out;
-}
 
 std::string FormatRecord(const QEBSIM_RECORD& r, int64_t baseQpc, int64_t qpcFrequency, bool raw) {
     char head[160];

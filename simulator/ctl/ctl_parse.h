@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "qebisim/protocol.h"
+#include "qebsim/client.h"
 
 namespace qebictl {
 
@@ -24,7 +25,7 @@ const char* FeatureName(uint32_t index);
 bool ParseReadings(const std::vector<std::string>& args, uint8_t out[20]);
 
 const char* RecordKindName(uint32_t kind);
-std::string HexBytes(const uint8_t* data, uint32_t len);
+using qebsim::HexBytes;
 // One readable line for a record; time relative to `baseQpc`. With `raw`
 // every record carrying data also gets it in hex.
 std::string FormatRecord(const QEBSIM_RECORD& r, int64_t baseQpc, int64_t qpcFrequency, bool raw);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "qebsim/client.h"
+
 #include <stdint.h>
 #include <string.h>
 
@@ -10,15 +12,6 @@
 
 namespace {
 
-std::string Hex(const uint8_t* p, size_t n) {
-    std::string s;
-    char b[4];
-    for (size_t i = 0; i < n; ++i) {
-        snprintf(b, sizeof(b), "%02X ", p[i]);
-        s += b;
-    }
-    return s;
-}
 
 TEST(QebiDllCrc16, CheckValueOfDigitsOneToNine) {
     const char* digits = "123456789";
@@ -73,7 +66,7 @@ TEST(QebiDllBuildFrame, KnownFramesByteForByte) {
         ASSERT_EQ(20 + c.response, n) << "function " << c.function;
         std::vector<uint8_t> expected = c.header;
         expected.resize(n, 0);
-        EXPECT_EQ(Hex(expected.data(), n), Hex(frame, n)) << "function " << c.function;
+        EXPECT_EQ(qebsim::HexBytes(expected.data(), n), qebsim::HexBytes(frame, n)) << "function " << c.function;
         EXPECT_EQ(0xCC, frame[n]) << "wrote past the frame, function " << c.function;
     }
 }
@@ -90,9 +83,9 @@ TEST(QebiDllBuildFrame, HeaderFieldsOfAFeatureSetter) {
     EXPECT_EQ(1, frame[6] | (frame[7] << 8)) << "Version";
     EXPECT_EQ(0x29, frame[10] | (frame[11] << 8)) << "Function";
     EXPECT_EQ(0x1234, frame[16] | (frame[17] << 8)) << "Parameter";
-    EXPECT_EQ("00 00 00 00 ", Hex(frame + 12, 4)) << "reserved after Function";
-    EXPECT_EQ("00 00 ", Hex(frame + 18, 2)) << "reserved after Parameter";
-    EXPECT_EQ("03 00 00 80 ", Hex(frame + 20, 4)) << "payload";
+    EXPECT_EQ("00 00 00 00", qebsim::HexBytes(frame + 12, 4)) << "reserved after Function";
+    EXPECT_EQ("00 00", qebsim::HexBytes(frame + 18, 2)) << "reserved after Parameter";
+    EXPECT_EQ("03 00 00 80", qebsim::HexBytes(frame + 20, 4)) << "payload";
 }
 
 TEST(QebiDllBuildFrame, ChecksumCoversTheFrameWithItsFieldZero) {
@@ -111,7 +104,7 @@ TEST(QebiDllBuildFrame, UnfilledPayloadIsZero) {
     const uint8_t value[2] = {0x11, 0x22};
     size_t n = qebi::BuildFrame(frame, sizeof(frame), 0x16, 0, value, 2, 24);
     ASSERT_EQ(44u, n);
-    EXPECT_EQ("11 22 ", Hex(frame + 20, 2));
+    EXPECT_EQ("11 22", qebsim::HexBytes(frame + 20, 2));
     for (size_t i = 22; i < n; ++i) EXPECT_EQ(0, frame[i]) << "offset " << i;
 }
 
@@ -122,7 +115,7 @@ TEST(QebiDllBuildFrame, RequestLongerThanResponseSizesTheFrame) {
     size_t n = qebi::BuildFrame(frame, sizeof(frame), 1, 0, data, sizeof(data), 4);
     ASSERT_EQ(32u, n);
     EXPECT_EQ(32, frame[4]);
-    EXPECT_EQ(Hex(data, 12), Hex(frame + 20, 12));
+    EXPECT_EQ(qebsim::HexBytes(data, 12), qebsim::HexBytes(frame + 20, 12));
 }
 
 TEST(QebiDllBuildFrame, RefusesWhatDoesNotFit) {

@@ -26,15 +26,6 @@ std::vector<QEBSIM_RECORD> JournalFrom(uint32_t seq) {
     return records;
 }
 
-std::string Hex(const uint8_t* data, size_t n) {
-    std::string s;
-    char b[4];
-    for (size_t i = 0; i < n; ++i) {
-        snprintf(b, sizeof(b), "%02X ", data[i]);
-        s += b;
-    }
-    return s;
-}
 
 std::vector<uint8_t> FrameData(const QEBSIM_RECORD& r) { return std::vector<uint8_t>(r.data, r.data + r.data_len); }
 
@@ -253,7 +244,7 @@ TEST_F(SvcServiceSystem, StartAsksTheFirmwareForAPendingHibernation) {
     EXPECT_EQ(0x222404u, frames[0].code);
     const std::vector<uint8_t> expected =
         ExpectedFrame({0x50, 0x4D, 0x44, 0x42, 0x18, 0x00, 0x01, 0x00, 0xAA, 0x0D, 0x09, 0x00}, 4);
-    EXPECT_EQ(expected, FrameData(frames[0])) << Hex(frames[0].data, frames[0].data_len);
+    EXPECT_EQ(expected, FrameData(frames[0])) << qebsim::HexBytes(frames[0].data, frames[0].data_len);
 }
 
 TEST_F(SvcServiceSystem, CodesWithoutActionReachTheMonitorInOrder) {
@@ -298,7 +289,7 @@ TEST_F(SvcServiceSystem, ThermalAlertSendsTheHealthFrameAndWritesTheDetailedEntr
     EXPECT_EQ(0, frames[0].status);
     const std::vector<uint8_t> expected =
         ExpectedFrame({0x50, 0x4D, 0x44, 0x42, 0x2C, 0x00, 0x01, 0x00, 0xE4, 0xDF, 0x07, 0x00}, 24);
-    EXPECT_EQ(expected, FrameData(frames[0])) << Hex(frames[0].data, frames[0].data_len);
+    EXPECT_EQ(expected, FrameData(frames[0])) << qebsim::HexBytes(frames[0].data, frames[0].data_len);
 
     const std::vector<std::string> lines = WaitTraceLines(logOffset, 1);
     ASSERT_EQ(1u, lines.size());

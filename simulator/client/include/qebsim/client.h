@@ -54,6 +54,8 @@ bool WaitForJournal(uint32_t fromSeq, const std::function<bool(const QEBSIM_RECO
                     DWORD timeoutMs, QEBSIM_RECORD* found = nullptr);
 // Text of a QEBSIM_REC_NOTE record.
 std::wstring NoteText(const QEBSIM_RECORD& record);
+// Bytes as upper-case hex pairs separated by blanks ("50 4D 44 42"). Pure.
+std::string HexBytes(const uint8_t* data, size_t len);
 
 // Raw request on the control device (for tests of the device itself).
 bool ControlRequest(DWORD code, const void* in, DWORD inLen, void* out, DWORD outLen,
