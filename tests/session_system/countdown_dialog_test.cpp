@@ -1,6 +1,7 @@
 // CountdownDialogProc on a real dialog created from resource 100 (compiled
 // into this test from the service's own resource script), run modally as the
 // helper runs it, driven from a second thread.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,37 +38,38 @@ void RecordTexts(HWND dialog) {
                                                              reinterpret_cast<LONG_PTR>(RecordText)));
 }
 
+// Finds the countdown dialog among the UI thread's windows.
+BOOL CALLBACK FindCountdownDialog(HWND hwnd, LPARAM out) {
+    if (GetDlgItem(hwnd, IDC_COUNTDOWN_TEXT) == nullptr) return TRUE;
+    *reinterpret_cast<HWND*>(out) = hwnd;
+    return FALSE;
+}
+
+struct DriveContext {
+    DWORD uiThread;
+    std::function<void(HWND)> drive;
+};
+
+// Second thread: waits for the dialog to show, then hands it to the drive.
+DWORD WINAPI DriveDialog(LPVOID p) {
+    auto* c = static_cast<DriveContext*>(p);
+    HWND dialog = nullptr;
+    for (int i = 0; i < 1000 && dialog == nullptr; ++i) {
+        EnumThreadWindows(c->uiThread, FindCountdownDialog, reinterpret_cast<LPARAM>(&dialog));
+        if (dialog == nullptr) Sleep(5);
+    }
+    // Controls are complete and WM_INITDIALOG has run once it shows.
+    for (int i = 0; dialog != nullptr && i < 1000 && !IsWindowVisible(dialog); ++i) Sleep(5);
+    if (dialog != nullptr) c->drive(dialog);
+    return 0;
+}
+
 // Runs dialog 100 modally on this thread while `drive` runs on another
 // thread with the dialog's handle; returns DialogBoxParamW's result.
-template <typename Drive>
-INT_PTR RunDialog(int countdownSeconds, Drive drive) {
-    struct Context {
-        DWORD uiThread;
-        Drive* drive;
-    } context = {GetCurrentThreadId(), &drive};
+INT_PTR RunDialog(int countdownSeconds, std::function<void(HWND)> drive) {
+    DriveContext context = {GetCurrentThreadId(), std::move(drive)};
     CountdownSeconds = countdownSeconds;
-    HANDLE driver = CreateThread(
-        nullptr, 0,
-        [](LPVOID p) -> DWORD {
-            auto* c = static_cast<Context*>(p);
-            HWND dialog = nullptr;
-            for (int i = 0; i < 1000 && dialog == nullptr; ++i) {
-                EnumThreadWindows(
-                    c->uiThread,
-                    [](HWND hwnd, LPARAM out) -> BOOL {
-                        if (GetDlgItem(hwnd, IDC_COUNTDOWN_TEXT) == nullptr) return TRUE;
-                        *reinterpret_cast<HWND*>(out) = hwnd;
-                        return FALSE;
-                    },
-                    reinterpret_cast<LPARAM>(&dialog));
-                if (dialog == nullptr) Sleep(5);
-            }
-            // Controls are complete and WM_INITDIALOG has run once it shows.
-            for (int i = 0; dialog != nullptr && i < 1000 && !IsWindowVisible(dialog); ++i) Sleep(5);
-            if (dialog != nullptr) (*c->drive)(dialog);
-            return 0;
-        },
-        &context, 0, nullptr);
+    HANDLE driver = CreateThread(nullptr, 0, DriveDialog, &context, 0, nullptr);
     INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_COUNTDOWN), nullptr,
                                      CountdownDialogProc, 0);
     WaitForSingleObject(driver, 30000);
