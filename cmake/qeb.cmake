@@ -41,3 +41,24 @@ function(qeb_system_test name)
     COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/run-system-test.sh ${_xvfb} $<TARGET_FILE:${name}>)
   set_tests_properties(system.${name} PROPERTIES TIMEOUT ${A_TIMEOUT} LABELS system RUN_SERIAL TRUE)
 endfunction()
+
+# Debian's package suffix for this architecture's mingw-w64 binutils.
+if(QEB_ARCH STREQUAL "x86_64")
+  set(QEB_DEBIAN_ARCH x86-64)
+else()
+  set(QEB_DEBIAN_ARCH i686)
+endif()
+
+# qeb_ship_program(target): a program that ships. After linking, its debug
+# information moves to <program>.debug beside it (for gdb, which finds it
+# through the debug link) and the program itself is stripped: what the
+# package carries has no symbols and no debug sections.
+function(qeb_ship_program target)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}> $<TARGET_FILE_NAME:${target}>.debug
+    COMMAND ${CMAKE_STRIP} --strip-all $<TARGET_FILE_NAME:${target}>
+    COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug $<TARGET_FILE_NAME:${target}>
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
+    COMMENT "Stripping ${target} (debug information in $<TARGET_FILE_NAME:${target}>.debug)"
+    VERBATIM)
+endfunction()

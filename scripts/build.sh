@@ -1,20 +1,25 @@
 #!/bin/bash
 # Configures and builds the kit.
-#   build.sh           the runnable architecture, with tests (build/<arch>)
-#   build.sh --ship    also the 32-bit programs as shipped (build/i686-ship)
+#   build.sh           the runnable architecture, every target (build/<arch>)
+#   build.sh --both    also the other architecture, every target: tests,
+#                      benchmarks and tools compile for i686 and x86_64 on
+#                      every run, whichever of the two this machine runs.
+# build/i686/bin holds the shipped 32-bit programs and their package.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 cd "$QEB_ROOT"
-mkdir -p "$QEB_BUILD" "$QEB_ROOT/build"
 
-cmake -S . -B "$QEB_BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw.cmake \
-      -DQEB_ARCH="$QEB_ARCH" >"$QEB_BUILD.configure.log" 2>&1 \
-  || { mkdir -p "$QEB_BUILD"; cat "$QEB_BUILD.configure.log"; exit 1; }
-cmake --build "$QEB_BUILD" -j2
-if [ "${1:-}" = --ship ] && [ "$QEB_ARCH" != i686 ]; then
-  ship="$QEB_ROOT/build/i686-ship"
-  cmake -S . -B "$ship" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw.cmake \
-        -DQEB_ARCH=i686 -DQEB_BUILD_TESTS=OFF >"$ship.configure.log" 2>&1 \
-    || { cat "$ship.configure.log"; exit 1; }
-  cmake --build "$ship" -j2
+configure_and_build() {  # ARCH DIR
+  local arch="$1" dir="$2"
+  mkdir -p "$dir"
+  cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw.cmake \
+        -DQEB_ARCH="$arch" -DQEB_SHIP_DIR="$QEB_ROOT/build/i686/bin" >"$dir.configure.log" 2>&1 \
+    || { cat "$dir.configure.log"; exit 1; }
+  cmake --build "$dir" -j2
+}
+
+configure_and_build "$QEB_ARCH" "$QEB_BUILD"
+if [ "${1:-}" = --both ]; then
+  if [ "$QEB_ARCH" = i686 ]; then other=x86_64; else other=i686; fi
+  configure_and_build "$other" "$QEB_ROOT/build/$other"
 fi

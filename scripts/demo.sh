@@ -8,7 +8,7 @@ source "$(dirname "$0")/env.sh"
 cd "$QEB_ROOT"
 
 bash scripts/setup.sh
-bash scripts/build.sh --ship >/dev/null
+bash scripts/build.sh >/dev/null
 bash scripts/prefix.sh template
 
 OUT="$QEB_ROOT/out/demo"

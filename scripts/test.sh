@@ -1,13 +1,13 @@
 #!/bin/bash
 # The whole test suite on a fresh machine: installs what is missing, builds
-# (also the shipped 32-bit programs), prepares the Wine prefix template and
+# (every target for both architectures), prepares the Wine prefix template and
 # runs every test through CTest. Ends with CTest's summary line.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 cd "$QEB_ROOT"
 
 bash scripts/setup.sh
-bash scripts/build.sh --ship
+bash scripts/build.sh --both
 bash scripts/prefix.sh template
 
 unit_prefix="$QEB_BUILD/prefix-unit"
