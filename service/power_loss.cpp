@@ -10,6 +10,7 @@
 #include <strsafe.h>
 
 #include "service_resources.h"
+#include "service_seams.h"
 #include "session_internal.h"
 
 typedef BOOLEAN(WINAPI* SetSuspendStateFn)(BOOLEAN hibernate, BOOLEAN force, BOOLEAN disableWakeEvents);
@@ -17,6 +18,13 @@ typedef BOOLEAN(WINAPI* SetSuspendStateFn)(BOOLEAN hibernate, BOOLEAN force, BOO
 // ---- pure helpers ------------------------------------------------------------------
 
 const wchar_t ResumeNoticeText[] = L"There has been a power loss event, system resume from hibernation.";
+
+bool FormatHibernateFailureText(DWORD error, wchar_t* buffer, size_t capacity) {
+    if (buffer == nullptr || capacity == 0) return false;
+    return SUCCEEDED(StringCchPrintfW(buffer, capacity,
+                                      L"System could not hibernate after the power loss event (error %lu).",
+                                      static_cast<unsigned long>(error)));
+}
 
 bool FormatCountdownText(int n, wchar_t* buffer, size_t capacity) {
     if (buffer == nullptr || capacity == 0) return false;
@@ -28,9 +36,12 @@ bool FormatCountdownText(int n, wchar_t* buffer, size_t capacity) {
 
 HANDLE HaltHelperProcess = nullptr;
 
+SystemLibraryFunctions PowerLibrary = {LoadLibraryW, GetProcAddress, FreeLibrary};
+
 namespace {
-// Guards the replacement of HaltHelperProcess. Constructed before main, so
-// before any power-loss thread exists.
+// Guards the launch of a "-HALT" helper together with the replacement of
+// HaltHelperProcess. Constructed before main, so before any power-loss thread
+// exists.
 struct HelperSlotLock {
     CRITICAL_SECTION section;
     HelperSlotLock() { InitializeCriticalSection(&section); }
@@ -51,13 +62,18 @@ void ReplaceHaltHelper(HANDLE newHelper) {
 }
 
 DWORD WINAPI PowerLossThread(LPVOID) {
+    // Launch and replacement are one step: when power losses race, the helper
+    // of the later one is started later and is the one kept. With only the
+    // replacement locked, a slow earlier launch could replace last and end
+    // the newer helper.
+    EnterCriticalSection(&HelperSlot.section);
     HANDLE helper = nullptr;
-    if (LaunchInUserSession(RunModeHalt, &helper, nullptr)) {
-        // The earlier helper is ended only once the new one runs.
-        ReplaceHaltHelper(helper);
-    } else {
-        HibernateNow();
-    }
+    const BOOL launched = LaunchInUserSession(RunModeHalt, &helper, nullptr);
+    // The earlier helper is ended only once the new one runs.
+    if (launched) ReplaceHaltHelper(helper);
+    LeaveCriticalSection(&HelperSlot.section);
+    // Not under the lock: the hibernation returns only after the resume.
+    if (!launched) HibernateNow();
     return 0;
 }
 
@@ -74,12 +90,13 @@ static void EnableShutdownPrivilege() {
 }
 
 void HibernateNow() {
-    HMODULE powrProf = LoadLibraryW(L"PowrProf.dll");
+    HMODULE powrProf = PowerLibrary.loadLibrary(L"PowrProf.dll");
     EnableShutdownPrivilege();
     if (powrProf == nullptr) return;
-    auto setSuspendState = reinterpret_cast<SetSuspendStateFn>(reinterpret_cast<void*>(GetProcAddress(powrProf, "SetSuspendState")));
+    auto setSuspendState = reinterpret_cast<SetSuspendStateFn>(
+        reinterpret_cast<void*>(PowerLibrary.getProcAddress(powrProf, "SetSuspendState")));
     if (setSuspendState != nullptr) setSuspendState(TRUE, TRUE, TRUE);  // returns after the resume
-    FreeLibrary(powrProf);
+    PowerLibrary.freeLibrary(powrProf);
 }
 
 DWORD ReadPowerFlags() {
@@ -128,9 +145,10 @@ INT_PTR CALLBACK CountdownDialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
 
 void HibernateCountdown() {
     if (BoundSetSuspendState == nullptr) {
-        HMODULE powrProf = LoadLibraryW(L"PowrProf.dll");  // stays loaded
+        HMODULE powrProf = PowerLibrary.loadLibrary(L"PowrProf.dll");  // stays loaded
         if (powrProf != nullptr)
-            BoundSetSuspendState = reinterpret_cast<SetSuspendStateFn>(reinterpret_cast<void*>(GetProcAddress(powrProf, "SetSuspendState")));
+            BoundSetSuspendState = reinterpret_cast<SetSuspendStateFn>(
+                reinterpret_cast<void*>(PowerLibrary.getProcAddress(powrProf, "SetSuspendState")));
         if (BoundSetSuspendState == nullptr) {
             MessageBoxW(GetDesktopWindow(), L"Failed to locate SetSuspendState", L"QEBI", MB_SYSTEMMODAL | MB_ICONERROR);
             return;
@@ -139,7 +157,17 @@ void HibernateCountdown() {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     CountdownSeconds = 5;
     DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_COUNTDOWN), nullptr, CountdownDialogProc, 0);
-    BoundSetSuspendState(TRUE, TRUE, TRUE);  // returns after the resume, or at once when refused
+    // Windows refuses the call unless the caller holds SeShutdownPrivilege
+    // enabled; the user's token holds it disabled.
+    EnableShutdownPrivilege();
+    if (!BoundSetSuspendState(TRUE, TRUE, TRUE)) {  // returns after the resume, or at once when refused
+        // Nothing hibernated, so there is no resume to announce.
+        const DWORD error = GetLastError();
+        wchar_t text[128];
+        FormatHibernateFailureText(error, text, ARRAYSIZE(text));
+        MessageBoxW(GetDesktopWindow(), text, L"QEBI", MB_SYSTEMMODAL | MB_ICONERROR);
+        return;
+    }
     Sleep(1000);
     CountdownSeconds = 0;
     DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_COUNTDOWN), nullptr, CountdownDialogProc, 0);

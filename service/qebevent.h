@@ -28,6 +28,10 @@ BOOL SendPlatformRequest(DWORD kind, WORD function, WORD parameter, void* respon
 // ---- event monitor (event_monitor.cpp) ---------------------------------------
 DWORD WINAPI EventMonitorThread(LPVOID);
 void DispatchFirmwareEvent(DWORD code);
+// One event wait of the monitor on its device handle and completion event,
+// and the dispatch of the code if the wait brought a whole one.
+enum MonitorWaitResult { MonitorEventDispatched, MonitorCompletionIgnored, MonitorWaitFailed };
+MonitorWaitResult MonitorOnce(HANDLE device, HANDLE completion, BYTE (&buffer)[4]);
 
 // ---- user-session helpers and input (user_session.cpp) -----------------------
 BOOL LaunchInUserSession(int mode, HANDLE* processOut, HANDLE* threadOut);

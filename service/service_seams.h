@@ -16,6 +16,8 @@ struct DeviceIoFunctions {
 extern DeviceIoFunctions PlatformIo;
 // SMART requests to the physical drives (health_report.cpp).
 extern DeviceIoFunctions DiskIo;
+// The event monitor's device handle and its event waits (event_monitor.cpp).
+extern DeviceIoFunctions MonitorIo;
 
 struct EventLogFunctions {
     HANDLE(WINAPI* registerEventSource)(LPCWSTR, LPCWSTR);
@@ -25,6 +27,24 @@ struct EventLogFunctions {
 
 // Event-log writes (health_report.cpp).
 extern EventLogFunctions EventLog;
+
+struct SystemLibraryFunctions {
+    HMODULE(WINAPI* loadLibrary)(LPCWSTR);
+    FARPROC(WINAPI* getProcAddress)(HMODULE, LPCSTR);
+    BOOL(WINAPI* freeLibrary)(HMODULE);
+};
+
+// Loading PowrProf.dll and finding SetSuspendState (power_loss.cpp), so that
+// a test can answer with a recorder instead of suspending its machine.
+extern SystemLibraryFunctions PowerLibrary;
+
+// Where the service keeps "SoftwareSASGeneration" (user_session.cpp): the
+// machine's policy key; tests point it at a key of their own.
+struct RegistryLocation {
+    HKEY root;
+    const wchar_t* path;
+};
+extern RegistryLocation SasPolicyKey;
 
 struct ServiceActionFunctions {
     BOOL (*launchInUserSession)(int mode, HANDLE* processOut, HANDLE* threadOut);

@@ -26,10 +26,17 @@ bool FormatCountdownText(int n, wchar_t* buffer, size_t capacity);
 // The resume notice shown by the second countdown dialog.
 extern const wchar_t ResumeNoticeText[];
 
-// Whether "SoftwareSASGeneration" has to be written, given the result of
-// reading it into a REG_DWORD-preset 4-byte buffer (ERROR_SUCCESS or an error)
-// and the value read: written unless it was read and is 1.
-bool SasGenerationNeedsWrite(long queryResult, DWORD value);
+// Text of the "-HALT" helper's error box when SetSuspendState was refused
+// with `error`. Always terminated; false when capacity is 0 or it was cut.
+bool FormatHibernateFailureText(DWORD error, wchar_t* buffer, size_t capacity);
+
+// The "SoftwareSASGeneration" value to write so that services may raise the
+// secure attention sequence (bit 0), keeping the administrator's other bits
+// (bit 1: Ease of Access applications), given the result of reading it
+// (ERROR_SUCCESS or an error), its type, size and value. A value missing,
+// unreadable or not a 4-byte REG_DWORD gives 1. Returns false when the value
+// already has bit 0 set and is left as it is.
+bool SasGenerationToWrite(long queryResult, DWORD type, DWORD size, DWORD value, DWORD* toWrite);
 
 // Bit 2 of the firmware's power flags word: hibernate now.
 constexpr DWORD PowerFlagHibernateRequested = 0x00000004u;
@@ -37,8 +44,9 @@ inline bool HibernateRequested(DWORD powerFlags) {
     return (powerFlags & PowerFlagHibernateRequested) != 0;
 }
 
-// Makes "SoftwareSASGeneration" (HKLM policy key of the system) 1 unless it
-// already reads as 1; the earlier value is not restored. Silent on failure.
+// Sets bit 0 of "SoftwareSASGeneration" (HKLM policy key of the system)
+// unless it is already set; the earlier value is not restored. Silent on
+// failure.
 void AllowSoftwareSas();
 
 // ---- process-wide state -------------------------------------------------------

@@ -8,6 +8,7 @@
 
 #include <strsafe.h>
 
+#include "service_seams.h"
 #include "session_internal.h"
 
 #ifndef _WIN64
@@ -39,8 +40,15 @@ bool BuildHelperCommandLine(int mode, wchar_t* buffer, size_t capacity) {
     return true;
 }
 
-bool SasGenerationNeedsWrite(long queryResult, DWORD value) {
-    return queryResult != ERROR_SUCCESS || value != 1;
+bool SasGenerationToWrite(long queryResult, DWORD type, DWORD size, DWORD value, DWORD* toWrite) {
+    const DWORD kServicesMayGenerate = 1;
+    if (queryResult != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(DWORD)) {
+        *toWrite = kServicesMayGenerate;
+        return true;
+    }
+    if ((value & kServicesMayGenerate) != 0) return false;
+    *toWrite = value | kServicesMayGenerate;
+    return true;
 }
 
 // ---- handle accounting ----------------------------------------------------------
@@ -186,13 +194,14 @@ DWORD QueryOsMajorVersionFromSystem() {
 
 OsMajorVersionQuery QueryOsMajorVersion = QueryOsMajorVersionFromSystem;
 
-static const wchar_t PolicyKeyPath[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+RegistryLocation SasPolicyKey = {HKEY_LOCAL_MACHINE,
+                                 L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System"};
 static const wchar_t SasGenerationValue[] = L"SoftwareSASGeneration";
 
 // Lets services raise the secure attention sequence.
 void AllowSoftwareSas() {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, PolicyKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+    if (RegCreateKeyExW(SasPolicyKey.root, SasPolicyKey.path, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
         return;
     }
@@ -200,9 +209,10 @@ void AllowSoftwareSas() {
     DWORD size = sizeof(DWORD);
     DWORD value = 0;
     LONG query = RegQueryValueExW(key, SasGenerationValue, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    if (SasGenerationNeedsWrite(query, value)) {
-        const DWORD one = 1;
-        RegSetValueExW(key, SasGenerationValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
+    DWORD toWrite = 0;
+    if (SasGenerationToWrite(query, type, size, value, &toWrite)) {
+        RegSetValueExW(key, SasGenerationValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&toWrite),
+                       sizeof(toWrite));
     }
     RegCloseKey(key);
 }

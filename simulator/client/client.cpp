@@ -65,6 +65,7 @@ bool RaiseEvent(uint32_t code, QEBSIM_RAISE_RESULT* result) {
 bool SetHealth(uint32_t healthStatus) { return SendWord(QEBSIM_IOCTL_SET_HEALTH, healthStatus); }
 bool SetPowerFlags(uint32_t flags) { return SendWord(QEBSIM_IOCTL_SET_POWER_FLAGS, flags); }
 bool FailNext(uint32_t count) { return SendWord(QEBSIM_IOCTL_FAIL_NEXT, count); }
+bool ShortNext(uint32_t bytes) { return SendWord(QEBSIM_IOCTL_SHORT_NEXT, bytes); }
 
 bool SetReadings(const uint8_t readings[20]) {
     return ControlRequest(QEBSIM_IOCTL_SET_READINGS, readings, 20, nullptr, 0);

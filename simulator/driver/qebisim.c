@@ -58,8 +58,12 @@ static struct {
     ULONG events_dropped;
     ULONG frames_received;
     ULONG frames_rejected;
+    ULONG events_short;
+    ULONG short_next;        /* bytes of the next completion, or SIM_NO_SHORT */
     LONGLONG qpc_frequency;
 } g;
+
+#define SIM_NO_SHORT 0xFFFFFFFFu
 
 static int64_t now_qpc(void)
 {
@@ -128,6 +132,30 @@ static VOID NTAPI cancel_wait(PDEVICE_OBJECT device, PIRP irp)
     complete(irp, STATUS_CANCELLED, 0);
 }
 
+/* Completes a wait with an event code: all four bytes, or once after
+ * QEBSIM_IOCTL_SHORT_NEXT only the armed number of them (the rest of the
+ * caller's buffer is left as it was). Returns the bytes completed.
+ * Caller holds g.lock. */
+static ULONG fill_event(PIRP irp, SIM_HANDLE *h, uint32_t code)
+{
+    ULONG bytes = sizeof(uint32_t);
+    if (g.short_next != SIM_NO_SHORT) {
+        bytes = g.short_next;
+        g.short_next = SIM_NO_SHORT;
+    }
+    RtlCopyMemory(irp->AssociatedIrp.SystemBuffer, &code, bytes);
+    irp->IoStatus.Status = STATUS_SUCCESS;
+    irp->IoStatus.Information = bytes;
+    if (bytes == sizeof(uint32_t)) {
+        g.events_delivered++;
+        journal(QEBSIM_REC_EVENT_DELIVERED, h->id, code, 0, NULL, 0);
+    } else {
+        g.events_short++;
+        journal(QEBSIM_REC_EVENT_SHORT, h->id, code, (int32_t)bytes, NULL, 0);
+    }
+    return bytes;
+}
+
 /* Offers one event to every listener, in the order the handles were opened. */
 static void raise_event(uint32_t code, QEBSIM_RAISE_RESULT *result)
 {
@@ -145,13 +173,9 @@ static void raise_event(uint32_t code, QEBSIM_RAISE_RESULT *result)
         PIRP irp = take_pending(h);
         result->listeners++;
         if (irp != NULL) {
-            *(uint32_t *)irp->AssociatedIrp.SystemBuffer = code;
-            irp->IoStatus.Status = STATUS_SUCCESS;
-            irp->IoStatus.Information = sizeof(uint32_t);
+            fill_event(irp, h, code);
             InsertTailList(&done, &irp->Tail.Overlay.ListEntry);
             result->completed++;
-            g.events_delivered++;
-            journal(QEBSIM_REC_EVENT_DELIVERED, h->id, code, 0, NULL, 0);
         } else if (qebsim_queue_push(&h->queue, code)) {
             result->queued++;
         } else {
@@ -279,11 +303,10 @@ static NTSTATUS wait_request(PIRP irp, PIO_STACK_LOCATION stack, SIM_HANDLE *h)
         return complete(irp, STATUS_DEVICE_BUSY, 0);
     }
     if (qebsim_queue_pop(&h->queue, &code)) {
-        g.events_delivered++;
-        journal(QEBSIM_REC_EVENT_DELIVERED, h->id, code, 0, NULL, 0);
+        fill_event(irp, h, code);
         KeReleaseSpinLock(&g.lock, irql);
-        *(uint32_t *)irp->AssociatedIrp.SystemBuffer = code;
-        return complete(irp, STATUS_SUCCESS, sizeof(uint32_t));
+        IoCompleteRequest(irp, IO_NO_INCREMENT);
+        return STATUS_SUCCESS;
     }
     IoSetCancelRoutine(irp, cancel_wait);
     if (irp->Cancel && IoSetCancelRoutine(irp, NULL) != NULL) {
@@ -399,6 +422,8 @@ static void fill_state(QEBSIM_STATE *s)
     s->frames_received = g.frames_received;
     s->frames_rejected = g.frames_rejected;
     s->journal_next_seq = g.journal.next_seq;
+    s->events_short = g.events_short;
+    s->short_next = g.short_next;
 }
 
 static NTSTATUS control_request(PIRP irp, PIO_STACK_LOCATION stack)
@@ -426,6 +451,18 @@ static NTSTATUS control_request(PIRP irp, PIO_STACK_LOCATION stack)
             return complete(irp, STATUS_SUCCESS, 0);
         RtlCopyMemory(buf, &result, sizeof(result));
         return complete(irp, STATUS_SUCCESS, sizeof(result));
+    }
+    case QEBSIM_IOCTL_SHORT_NEXT: {
+        uint32_t bytes;
+        if (in_len < sizeof(uint32_t))
+            return complete(irp, STATUS_INVALID_PARAMETER, 0);
+        bytes = *(const uint32_t *)buf;
+        if (bytes >= sizeof(uint32_t))
+            return complete(irp, STATUS_INVALID_PARAMETER, 0);
+        KeAcquireSpinLock(&g.lock, &irql);
+        g.short_next = bytes;
+        KeReleaseSpinLock(&g.lock, irql);
+        return complete(irp, STATUS_SUCCESS, 0);
     }
     case QEBSIM_IOCTL_SET_HEALTH:
     case QEBSIM_IOCTL_SET_POWER_FLAGS:
@@ -680,6 +717,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry)
     NTSTATUS status;
 
     RtlZeroMemory(&g, sizeof(g));
+    g.short_next = SIM_NO_SHORT;
     KeInitializeSpinLock(&g.lock);
     InitializeListHead(&g.handles);
     qebsim_firmware_init(&g.fw);

@@ -11,6 +11,7 @@
 #include "qebevent.h"
 #include "session_internal.h"
 #include "shutdown_privilege.h"
+#include "suspend_recorder.h"
 
 namespace {
 
@@ -122,11 +123,51 @@ TEST_F(HelperSlotTest, ConcurrentPowerLossesEndEveryEarlierHelperOnce) {
     EXPECT_EQ(handlesBefore + kThreads + 1, qebtest::CountProcessHandles(GetCurrentProcessId()));
 }
 
+// The first power loss's launch is slow; the second starts while it runs.
+// The helper kept is the one of the later power loss, launched last.
+volatile LONG SlowLaunches = 0;
+DWORD EarlierHelperPid = 0;
+
+BOOL SlowFirstLauncher(int mode, HANDLE* processOut, HANDLE* threadOut) {
+    if (InterlockedIncrement(&SlowLaunches) != 1) return SuspendedHelperLauncher(mode, processOut, threadOut);
+    Sleep(400);
+    BOOL launched = SuspendedHelperLauncher(mode, processOut, threadOut);
+    if (launched) EarlierHelperPid = GetProcessId(*processOut);
+    return launched;
+}
+
+TEST_F(HelperSlotTest, RacingPowerLossesKeepTheNewestHelper) {
+    SlowLaunches = 0;
+    EarlierHelperPid = 0;
+    UserSessionLaunchOverride = SlowFirstLauncher;
+    HANDLE first = CreateThread(nullptr, 0, PowerLossThread, nullptr, 0, nullptr);
+    Sleep(100);
+    HANDLE second = CreateThread(nullptr, 0, PowerLossThread, nullptr, 0, nullptr);
+    ASSERT_NE(nullptr, first);
+    ASSERT_NE(nullptr, second);
+    HANDLE both[] = {first, second};
+    ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForMultipleObjects(2, both, TRUE, 30000));
+    CloseHandle(first);
+    CloseHandle(second);
+    ASSERT_EQ(2u, Launched.size());
+    ASSERT_NE(0u, EarlierHelperPid);
+    for (HANDLE h : Launched) {
+        if (GetProcessId(h) == EarlierHelperPid) {
+            EXPECT_EQ(0xFFFFFFFFu, ExitCodeOf(h)) << "the earlier power loss's helper was not ended";
+        } else {
+            EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(h, 0)) << "the newest helper was ended";
+            EXPECT_EQ(GetProcessId(h), GetProcessId(HaltHelperProcess));
+        }
+    }
+}
+
 TEST_F(HelperSlotTest, FailedLaunchHibernatesFromTheService) {
     UserSessionLaunchOverride = FailingLauncher;
     ASSERT_TRUE(qebtest::SetShutdownPrivilege(false));
+    const LONG suspendsBefore = qebtest::SuspendCalls();
     PowerLossThread(nullptr);
-    EXPECT_TRUE(qebtest::ShutdownPrivilegeEnabled()) << "no hibernation after the failed launch";
+    EXPECT_EQ(suspendsBefore + 1, qebtest::SuspendCalls()) << "no hibernation after the failed launch";
+    EXPECT_TRUE(qebtest::ShutdownPrivilegeEnabled());
     EXPECT_EQ(nullptr, HaltHelperProcess);
     EXPECT_EQ(heldBefore_, SessionHandlesHeld());
 }

@@ -1,7 +1,7 @@
 // Power flags from the firmware (KNVS function 9) and the pending-hibernation
 // check, with the platform device answered in-process. An immediate
-// hibernation shows as the shutdown privilege enabled in the process token
-// (the system's SetSuspendState of the test machine does not suspend).
+// hibernation shows as a call of the recorded SetSuspendState, made with the
+// shutdown privilege enabled in the process token.
 #include <string.h>
 
 #include <ostream>
@@ -13,6 +13,7 @@
 #include "service_seams.h"
 #include "session_internal.h"
 #include "shutdown_privilege.h"
+#include "suspend_recorder.h"
 
 namespace {
 
@@ -86,8 +87,10 @@ class PendingHibernationTest : public PowerFlagsTest, public ::testing::WithPara
 TEST_P(PendingHibernationTest, HibernatesOnlyWhenBitTwoIsRead) {
     Platform.succeed = GetParam().succeed;
     Platform.powerFlags = GetParam().flags;
+    const LONG suspendsBefore = qebtest::SuspendCalls();
     CheckPendingHibernation();
     EXPECT_EQ(1, Platform.requests);
+    EXPECT_EQ(suspendsBefore + (GetParam().hibernates ? 1 : 0), qebtest::SuspendCalls());
     EXPECT_EQ(GetParam().hibernates, qebtest::ShutdownPrivilegeEnabled())
         << "flags " << GetParam().flags << (GetParam().succeed ? "" : " (request failed)");
 }

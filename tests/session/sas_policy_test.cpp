@@ -1,20 +1,25 @@
-// "SoftwareSASGeneration" in the machine's policy key: made 1, left alone
-// when it already is 1, and not touched at all on the pre-6.x path.
+// "SoftwareSASGeneration" as the service writes it: bit 0 set, the other bits
+// kept, left alone when bit 0 is already set, and not touched at all on the
+// pre-6.x path. The service's policy location points at a key of the test
+// user's own, so the tests never change a machine's policy.
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "service_seams.h"
 #include "session_internal.h"
 
 namespace {
 
-const wchar_t kPolicyKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+const wchar_t kPolicyKey[] = L"Software\\QEBTest\\Policies\\System";
 const wchar_t kValue[] = L"SoftwareSASGeneration";
 
 class SasPolicyTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+        saved_ = SasPolicyKey;
+        SasPolicyKey = {HKEY_CURRENT_USER, kPolicyKey};
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kPolicyKey, 0, nullptr, 0, KEY_ALL_ACCESS,
                                                  nullptr, &key_, nullptr));
         RegDeleteValueW(key_, kValue);
         changed_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -27,6 +32,7 @@ protected:
         }
         if (changed_ != nullptr) CloseHandle(changed_);
         QueryOsMajorVersion = QueryOsMajorVersionFromSystem;
+        SasPolicyKey = saved_;
     }
 
     void Preset(DWORD type, DWORD value) {
@@ -49,6 +55,7 @@ protected:
 
     HKEY key_ = nullptr;
     HANDLE changed_ = nullptr;
+    RegistryLocation saved_ = {};
 };
 
 TEST_F(SasPolicyTest, MissingValueIsWrittenAsDwordOne) {
@@ -61,39 +68,35 @@ TEST_F(SasPolicyTest, MissingValueIsWrittenAsDwordOne) {
     EXPECT_EQ(1u, value);
 }
 
-class SasPolicyRewriteTest : public SasPolicyTest, public ::testing::WithParamInterface<DWORD> {};
+struct RewriteCase {
+    DWORD presetType, preset;
+    bool written;
+    DWORD value;  // as stored afterwards, as a REG_DWORD
+};
 
-TEST_P(SasPolicyRewriteTest, OtherValuesBecomeOne) {
-    Preset(REG_DWORD, GetParam());
+class SasPolicyRewriteTest : public SasPolicyTest, public ::testing::WithParamInterface<RewriteCase> {};
+
+TEST_P(SasPolicyRewriteTest, SetsBitZeroAndKeepsTheOthers) {
+    const RewriteCase& c = GetParam();
+    Preset(c.presetType, c.preset);
     WatchValues();
     AllowSoftwareSas();
-    EXPECT_TRUE(ValueWritten()) << "preset " << GetParam();
+    EXPECT_EQ(c.written, ValueWritten()) << "preset " << c.preset;
     DWORD type, value;
     ReadBack(&type, &value);
-    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type) << "preset " << GetParam();
-    EXPECT_EQ(1u, value) << "preset " << GetParam();
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type) << "preset " << c.preset;
+    EXPECT_EQ(c.value, value) << "preset " << c.preset;
 }
 
-INSTANTIATE_TEST_SUITE_P(Presets, SasPolicyRewriteTest, ::testing::Values(0u, 2u, 3u));
+INSTANTIATE_TEST_SUITE_P(Presets, SasPolicyRewriteTest,
+                         ::testing::Values(RewriteCase{REG_DWORD, 0, true, 1}, RewriteCase{REG_DWORD, 2, true, 3},
+                                           RewriteCase{REG_DWORD, 1, false, 1}, RewriteCase{REG_DWORD, 3, false, 3},
+                                           // Four bytes holding 1, but not a REG_DWORD.
+                                           RewriteCase{REG_BINARY, 1, true, 1}));
 
-TEST_F(SasPolicyTest, OneIsNotRewritten) {
-    Preset(REG_DWORD, 1);
-    WatchValues();
-    AllowSoftwareSas();
-    EXPECT_FALSE(ValueWritten());
-    DWORD type, value;
-    ReadBack(&type, &value);
-    EXPECT_EQ(1u, value);
-}
-
-TEST_F(SasPolicyTest, OneStoredAsBinaryKeepsItsType) {
-    // Read as four bytes holding 1: the value counts as set and stays as it is.
-    Preset(REG_BINARY, 1);
-    AllowSoftwareSas();
-    DWORD type, value;
-    ReadBack(&type, &value);
-    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
-    EXPECT_EQ(1u, value);
+TEST(SasPolicyLocation, ProductWritesTheMachinePolicyKey) {
+    EXPECT_EQ(HKEY_LOCAL_MACHINE, SasPolicyKey.root);
+    EXPECT_STREQ(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System", SasPolicyKey.path);
 }
 
 TEST_F(SasPolicyTest, BeforeVersionSixNeitherRegistryNorSasIsUsed) {

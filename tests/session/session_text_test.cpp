@@ -96,29 +96,39 @@ TEST(HelperCommandLine, RefusesABufferTooSmall) {
     EXPECT_EQ("QEBEvent.exe -HALT", Narrow(exact));
 }
 
+// The policy value: bit 0 (services may generate the sequence) is set, the
+// administrator's other bits are kept; anything but a readable 4-byte
+// REG_DWORD becomes 1. 0xFFFF marks "left as it is".
 struct SasCase {
     long queryResult;
-    DWORD value;
-    bool write;
+    DWORD type, size, value;
+    DWORD written;
 };
 
 void PrintTo(const SasCase& c, std::ostream* os) {
-    *os << "query=" << c.queryResult << ",value=" << c.value;
+    *os << "query=" << c.queryResult << ",type=" << c.type << ",size=" << c.size << ",value=" << c.value;
 }
 
 class SasDecisionTest : public ::testing::TestWithParam<SasCase> {};
 
-TEST_P(SasDecisionTest, WritesUnlessReadAsOne) {
-    EXPECT_EQ(GetParam().write, SasGenerationNeedsWrite(GetParam().queryResult, GetParam().value))
-        << "query result " << GetParam().queryResult << ", value " << GetParam().value;
+TEST_P(SasDecisionTest, SetsOnlyBitZero) {
+    const SasCase& c = GetParam();
+    DWORD toWrite = 0xFFFF;
+    const bool write = SasGenerationToWrite(c.queryResult, c.type, c.size, c.value, &toWrite);
+    EXPECT_EQ(c.written != 0xFFFF, write);
+    EXPECT_EQ(c.written, toWrite);
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, SasDecisionTest,
-                         ::testing::Values(SasCase{ERROR_FILE_NOT_FOUND, 0, true},
-                                           SasCase{ERROR_SUCCESS, 0, true}, SasCase{ERROR_SUCCESS, 2, true},
-                                           SasCase{ERROR_SUCCESS, 3, true}, SasCase{ERROR_SUCCESS, 1, false},
-                                           // Larger data than a DWORD: the read fails.
-                                           SasCase{ERROR_MORE_DATA, 1, true}));
+INSTANTIATE_TEST_SUITE_P(
+    Values, SasDecisionTest,
+    ::testing::Values(SasCase{ERROR_FILE_NOT_FOUND, REG_DWORD, 4, 0, 1},
+                      SasCase{ERROR_SUCCESS, REG_DWORD, 4, 0, 1}, SasCase{ERROR_SUCCESS, REG_DWORD, 4, 2, 3},
+                      SasCase{ERROR_SUCCESS, REG_DWORD, 4, 1, 0xFFFF}, SasCase{ERROR_SUCCESS, REG_DWORD, 4, 3, 0xFFFF},
+                      // Larger data than a DWORD: the read fails.
+                      SasCase{ERROR_MORE_DATA, REG_SZ, 12, 1, 1},
+                      // Read, but not a REG_DWORD (four bytes that hold 1 or 3).
+                      SasCase{ERROR_SUCCESS, REG_BINARY, 4, 1, 1}, SasCase{ERROR_SUCCESS, REG_SZ, 4, 3, 1},
+                      SasCase{ERROR_SUCCESS, REG_DWORD, 2, 2, 1}));
 
 struct FlagsCase {
     DWORD flags;

@@ -19,6 +19,22 @@ BOOL CALLBACK CollectDialog(HWND hwnd, LPARAM param) {
     return TRUE;
 }
 
+BOOL CALLBACK CollectMessageBox(HWND hwnd, LPARAM param) {
+    auto* found = reinterpret_cast<std::vector<MessageBoxSeen>*>(param);
+    wchar_t className[32];
+    if (!IsWindowVisible(hwnd) || GetClassNameW(hwnd, className, 32) == 0 || lstrcmpW(className, L"#32770") != 0)
+        return TRUE;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == GetCurrentProcessId() || GetDlgItem(hwnd, 101) != nullptr || GetDlgItem(hwnd, 0xFFFF) == nullptr)
+        return TRUE;
+    wchar_t caption[128] = L"", text[512] = L"";
+    GetWindowTextW(hwnd, caption, 128);
+    GetDlgItemTextW(hwnd, 0xFFFF, text, 512);
+    found->push_back({hwnd, pid, caption, text});
+    return TRUE;
+}
+
 std::vector<KeySeen>* Keys = nullptr;
 
 LRESULT CALLBACK RecordKey(int code, WPARAM wParam, LPARAM lParam) {
@@ -34,6 +50,12 @@ LRESULT CALLBACK RecordKey(int code, WPARAM wParam, LPARAM lParam) {
 std::vector<HelperDialog> FindHelperDialogs() {
     std::vector<HelperDialog> found;
     EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+std::vector<MessageBoxSeen> FindMessageBoxes() {
+    std::vector<MessageBoxSeen> found;
+    EnumWindows(CollectMessageBox, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 

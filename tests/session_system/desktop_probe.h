@@ -20,6 +20,17 @@ std::vector<HelperDialog> FindHelperDialogs();
 // Text of a window's control 101 ("" when gone).
 std::wstring DialogText(HWND dialog);
 
+// A visible message box of another process: its caption and message text.
+struct MessageBoxSeen {
+    HWND hwnd = nullptr;
+    DWORD pid = 0;
+    std::wstring caption;
+    std::wstring text;
+};
+// Visible top-level dialogs of other processes with a message box's text
+// control (0xFFFF) and no control 101.
+std::vector<MessageBoxSeen> FindMessageBoxes();
+
 // One key event seen by the hook.
 struct KeySeen {
     DWORD vk;

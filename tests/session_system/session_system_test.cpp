@@ -352,6 +352,75 @@ TEST_F(ServiceSession, SecondPowerLossReplacesTheFirstHelper) {
     EXPECT_EQ(0xFFFFFFFFu, secondProcess.WaitExit(10000)) << "second helper's exit code";
 }
 
+// A hibernation that Windows refuses: the helper reports it in a system-modal
+// box and shows no resume notice.
+class RefusedHibernation : public ServiceSession {
+protected:
+    void SetUp() override {
+        ServiceSession::SetUp();
+        const DWORD notSupported = ERROR_NOT_SUPPORTED;
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\QEBSim\\PowrProf",
+                                                 L"SetSuspendStateError", REG_DWORD, &notSupported,
+                                                 sizeof(notSupported)));
+    }
+    void TearDown() override {
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\QEBSim\\PowrProf", L"SetSuspendStateError");
+        ServiceSession::TearDown();
+    }
+};
+
+TEST_F(RefusedHibernation, HelperShowsTheErrorAndNoResumeNotice) {
+    uint32_t from = qebsim::NextSeq();
+    ASSERT_TRUE(qebsim::RaiseEvent(0x1041));
+    auto countdown = WaitForDialog(IsCountdown, 20000);
+    ASSERT_NE(nullptr, countdown.hwnd);
+    HelperProcess helper(countdown.pid);
+    SendMessageW(GetDlgItem(countdown.hwnd, IDOK), BM_CLICK, 0, 0);
+    EXPECT_TRUE(qebsim::WaitForJournal(
+        from, [](const QEBSIM_RECORD& r) { return IsNote(r, QEBSIM_NOTE_POWRPROF, L"SetSuspendState(1,1,1) refused, error 50"); },
+        5000));
+    qebtest::MessageBoxSeen box;
+    for (DWORD start = GetTickCount(); box.hwnd == nullptr && GetTickCount() - start < 10000;) {
+        for (const auto& b : qebtest::FindMessageBoxes())
+            if (b.pid == countdown.pid) box = b;
+        qebtest::PumpMessages(20);
+    }
+    ASSERT_NE(nullptr, box.hwnd) << "no error box from the helper";
+    EXPECT_EQ("QEBI", Narrow(box.caption));
+    EXPECT_EQ("System could not hibernate after the power loss event (error 50).", Narrow(box.text));
+    EXPECT_TRUE(GetWindowLongW(box.hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST) << "not system-modal";
+    EXPECT_TRUE(qebtest::SaveScreenshot(qebtest::ArtifactPath("session-hibernation-refused.bmp")));
+    qebtest::PumpMessages(1500);
+    for (const auto& d : qebtest::FindHelperDialogs()) EXPECT_NE(Narrow(kResumeNotice), Narrow(d.text));
+    SendMessageW(box.hwnd, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(0u, helper.WaitExit(10000)) << "helper exit code";
+    EXPECT_TRUE(qebtest::FindHelperDialogs().empty()) << "a resume notice followed the error";
+}
+
+// ---- a short completion of the event wait --------------------------------------------------
+
+bool IsSas(const QEBSIM_RECORD& r) { return IsNote(r, QEBSIM_NOTE_SAS, L"SendSAS(0)"); }
+
+TEST_F(ServiceSession, ShortCompletionAfterCadSendsNoSecondSas) {
+    const uint32_t from = qebsim::NextSeq();
+    ASSERT_TRUE(qebsim::RaiseEvent(0x1031));
+    ASSERT_TRUE(qebsim::WaitForJournal(from, IsSas, 10000)) << "no SendSAS for the CAD event";
+    // The next completion carries no byte: the service's buffer still holds
+    // 0x1031 from the CAD event.
+    ASSERT_TRUE(qebsim::ShortNext(0));
+    ASSERT_TRUE(qebsim::RaiseEvent(0x1001));
+    ASSERT_TRUE(qebsim::WaitForJournal(from, [](const QEBSIM_RECORD& r) { return r.kind == QEBSIM_REC_EVENT_SHORT; },
+                                       5000));
+    // A whole event afterwards: by its delivery the short one was handled.
+    const uint32_t after = qebsim::NextSeq();
+    ASSERT_TRUE(qebsim::RaiseEvent(0x1001));
+    ASSERT_TRUE(qebsim::WaitForJournal(
+        after, [](const QEBSIM_RECORD& r) { return r.kind == QEBSIM_REC_EVENT_DELIVERED && r.code == 0x1001; },
+        5000))
+        << "the monitor stopped waiting after the short completion";
+    EXPECT_EQ(1, CountRecords(from, IsSas)) << "the short completion replayed the CAD event";
+}
+
 // ---- pending hibernation at service start ------------------------------------------------
 
 struct StartFlagsCase {

@@ -108,6 +108,12 @@ enum {
 #define QEBSIM_IOCTL_SET_READINGS    QEBSIM_CODE(0xA09)
 /* in: QEBSIM_DISK_CONFIG: simulated physical drive with SMART data. */
 #define QEBSIM_IOCTL_SET_DISK        QEBSIM_CODE(0xA0A)
+/* in: uint32 bytes (0 to 3): the next event completion of a wait, whichever
+ * handle gets it, carries only that many bytes of its code (the rest of the
+ * caller's buffer keeps what it held) and is journaled as
+ * QEBSIM_REC_EVENT_SHORT. A device may complete a request short; this lets
+ * tests show what a listener makes of it. */
+#define QEBSIM_IOCTL_SHORT_NEXT      QEBSIM_CODE(0xA0B)
 
 #define QEBSIM_NOTE_SAS       1u   /* stand-in sas.dll */
 #define QEBSIM_NOTE_POWRPROF  2u   /* stand-in PowrProf.dll */
@@ -148,6 +154,8 @@ typedef struct QEBSIM_STATE {
     uint32_t frames_received;
     uint32_t frames_rejected;    /* bad signature, length or checksum */
     uint32_t journal_next_seq;
+    uint32_t events_short;       /* completions cut short (SHORT_NEXT) */
+    uint32_t short_next;         /* bytes of the armed short completion, 0xFFFFFFFF if none */
 } QEBSIM_STATE;
 
 enum {
@@ -161,7 +169,8 @@ enum {
     QEBSIM_REC_CLOSE = 8,           /* handle_id */
     QEBSIM_REC_NOTE = 9,            /* code = source; data = UTF-16 text */
     QEBSIM_REC_FEATURE_SET = 10,    /* code = feature index; status = value set */
-    QEBSIM_REC_DISK = 11            /* code = SMART ioctl; handle_id = drive; status */
+    QEBSIM_REC_DISK = 11,           /* code = SMART ioctl; handle_id = drive; status */
+    QEBSIM_REC_EVENT_SHORT = 12     /* handle_id, code = event code; status = bytes completed */
 };
 
 #define QEBSIM_RECORD_DATA 192u

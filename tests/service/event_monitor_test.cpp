@@ -1,0 +1,70 @@
+// One event wait of the monitor with the device answered in-process: only a
+// completion of all four bytes is dispatched; a short one leaves the previous
+// code in the buffer and must not run its action again.
+#include <string.h>
+
+#include <gtest/gtest.h>
+
+#include "fakes.h"
+#include "qebevent.h"
+#include "service_seams.h"
+
+namespace {
+
+struct Completion {
+    BOOL result;
+    DWORD error;  // last error when result is FALSE
+    DWORD bytes;  // bytes of `code` written and reported
+    DWORD code;
+};
+Completion Next;
+DWORD WaitCode = 0;
+
+BOOL WINAPI CompleteAtOnce(HANDLE, DWORD code, LPVOID, DWORD, LPVOID out, DWORD outLength, LPDWORD returned,
+                           LPOVERLAPPED) {
+    WaitCode = code;
+    if (!Next.result) {
+        SetLastError(Next.error);
+        return FALSE;
+    }
+    memcpy(out, &Next.code, Next.bytes < outLength ? Next.bytes : outLength);
+    *returned = Next.bytes;
+    return TRUE;
+}
+
+struct MonitorCase {
+    const char* name;
+    Completion completion;
+    MonitorWaitResult expected;
+    std::vector<std::string> actions;
+};
+
+void PrintTo(const MonitorCase& c, std::ostream* os) { *os << c.name; }
+
+class SvcMonitorOnceTest : public ::testing::TestWithParam<MonitorCase> {};
+
+TEST_P(SvcMonitorOnceTest, DispatchesOnlyWholeCodes) {
+    SeamScope seams;
+    const DeviceIoFunctions saved = MonitorIo;
+    MonitorIo.deviceIoControl = CompleteAtOnce;
+    // The buffer still holds the previous event, a Ctrl+Alt+Del.
+    BYTE buffer[4] = {0x31, 0x10, 0x00, 0x00};
+    Next = GetParam().completion;
+    const MonitorWaitResult result = MonitorOnce(nullptr, nullptr, buffer);
+    MonitorIo = saved;
+    EXPECT_EQ(0x222408u, WaitCode);
+    EXPECT_EQ(GetParam().expected, result);
+    EXPECT_EQ(GetParam().actions, seams.actions.calls);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Completions, SvcMonitorOnceTest,
+    ::testing::Values(MonitorCase{"whole", {TRUE, 0, 4, 0x1003}, MonitorEventDispatched, {"launch 3 null null"}},
+                      MonitorCase{"sameCodeAgain", {TRUE, 0, 4, 0x1031}, MonitorEventDispatched, {"ctrlAltDel"}},
+                      MonitorCase{"none", {TRUE, 0, 0, 0x1003}, MonitorCompletionIgnored, {}},
+                      MonitorCase{"twoBytes", {TRUE, 0, 2, 0x1003}, MonitorCompletionIgnored, {}},
+                      MonitorCase{"threeBytes", {TRUE, 0, 3, 0x1031}, MonitorCompletionIgnored, {}},
+                      MonitorCase{"failed", {FALSE, ERROR_DEVICE_REMOVED, 0, 0}, MonitorWaitFailed, {}}),
+    [](const ::testing::TestParamInfo<MonitorCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
