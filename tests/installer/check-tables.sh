@@ -25,6 +25,16 @@ expect CustomAction "SetServiceFailureActions${T}3186${T}SERVICECONFIGTOOL${T}fa
   "failure actions set by a deferred, non-impersonated custom action"
 if table InstallExecuteSequence | grep -q "^SetServiceFailureActions${T}NOT REMOVE${T}"; then
   echo "ok: failure actions scheduled on install only"; else echo "FAIL: failure actions not scheduled"; fail=1; fi
+# Service security: controls 128 to 133 (user-defined control, CR) only for
+# SYSTEM and Administrators; interactive and service users keep query and
+# interrogate rights. Deferred, not impersonated, failing the install on error
+# (3122 = 50 + 1024 + 2048: exe named by a property, deferred, no impersonation;
+# without the 64 of the recovery action, which ignores its exit code).
+expect CustomAction "SetServiceSecurity${T}3122${T}SERVICECONFIGTOOL${T}sdset QEBEvent D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)(A;;CCLCSWLORC;;;IU)(A;;CCLCSWLORC;;;SU)S:(AU;FA;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;WD)${T}" \
+  "service security set by a deferred, non-impersonated custom action that fails the install on error"
+if table InstallExecuteSequence | grep -q "^SetServiceSecurity${T}NOT REMOVE${T}5860$"; then
+  echo "ok: service security scheduled on install only, after the services are installed"; else
+  echo "FAIL: service security not scheduled"; table InstallExecuteSequence | sed 's/^/  got:    /'; fail=1; fi
 # Event source.
 if table Registry | grep -q "${T}2${T}SYSTEM\\\\CurrentControlSet\\\\Services\\\\EventLog\\\\Application\\\\QEBI${T}EventMessageFile${T}\[INSTALLDIR\]QEBEvent.exe${T}"; then
   echo "ok: event source QEBI with its message file"; else echo "FAIL: event source message file"; table Registry | sed 's/^/  got:    /'; fail=1; fi
