@@ -1,7 +1,7 @@
 # Sourced by every script: where things are and which Wine to use.
 # QEB_ARCH is i686 where the kernel runs 32-bit code (the shipped programs run
-# as they are) and x86_64 where it does not (see README, "Machines without
-# 32-bit support").
+# as they are) and x86_64 where it does not (see README, "Both architectures
+# are tested").
 QEB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 qeb_can_run_i386() {
