@@ -1,7 +1,7 @@
 #!/bin/bash
 # Soak and fault-injection run of the kit on a simulated PC.
 #   soak.sh [--minutes N] [--seed S] [--rate EVENTS_PER_S]
-#           [--inject-leak N] [--no-setup] [--tag NAME]
+#           [--inject-leak N] [--library-leak] [--no-setup] [--tag NAME]
 # Starts the simulated PC (Xvfb desktop), installs the kit with its package,
 # then tests/soak/soak_driver.exe opens Tovrel's dialog (auto update on, the
 # stand-in library in strict mode) and drives a seeded random mix of firmware
@@ -12,22 +12,25 @@
 # Exit code 0 only on PASS.
 #   --inject-leak N  the driver leaks N handles a second into Tovrel: the run
 #                    must end in FAIL (proof that the growth check works)
+#   --library-leak   the same through the stand-in library's own switch
+#                    (QEBI_STANDIN_LEAK_HANDLES=1: a handle per entry-point call)
 #   --no-setup       skip setup, build and prefix template (CTest)
 #   --tag NAME       prefix $QEB_BUILD/soak/NAME (default: run)
 # Everything the run wrote stays in that prefix folder (soak-output.log,
-# services.log, journal.txt).
+# soak-actions.log with every action and its time, services.log, journal.txt).
 set -uo pipefail
 source "$(dirname "$0")/env.sh"
 cd "$QEB_ROOT"
 
-minutes=10 seed=1 rate=4 leak=0 setup=1 tag=run
-usage() { sed -n '2,17p' "$0" >&2; exit 2; }
+minutes=10 seed=1 rate=4 leak=0 library_leak=0 setup=1 tag=run
+usage() { sed -n '2,20p' "$0" >&2; exit 2; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --minutes) minutes="${2:?}"; shift 2 ;;
     --seed) seed="${2:?}"; shift 2 ;;
     --rate) rate="${2:?}"; shift 2 ;;
     --inject-leak) leak="${2:?}"; shift 2 ;;
+    --library-leak) library_leak=1; shift ;;
     --no-setup) setup=0; shift ;;
     --tag) tag="${2:?}"; shift 2 ;;
     *) usage ;;
@@ -74,9 +77,11 @@ out="$PREFIX/soak-output.log"
 : >"$out"
 # The driver's output goes to a file (a pipe would be kept open by the
 # prefix's processes); it is shown as it grows, the verdict last.
+[ "$library_leak" = 1 ] && export QEBI_STANDIN_LEAK_HANDLES=1
 QEBI_STANDIN_STRICT=1 timeout --kill-after=10 "$(awk "BEGIN{print int($minutes*60 + 300)}")" \
   "$WINE" "$QEB_BUILD/bin/soak_driver.exe" --minutes "$minutes" --seed "$seed" --rate "$rate" \
-  --services-log "$(winpath "$PREFIX/services.log")" --inject-leak "$leak" </dev/null >"$out" 2>&1 &
+  --services-log "$(winpath "$PREFIX/services.log")" --actions-log "$(winpath "$PREFIX/soak-actions.log")" \
+  --inject-leak "$leak" </dev/null >"$out" 2>&1 &
 driver_pid=$!
 tail -n +1 -f --pid="$driver_pid" "$out" | grep --line-buffered -v -E '^soak: (PASS|FAIL)' &
 tail_pid=$!

@@ -12,6 +12,7 @@
 //
 //   soak_driver --minutes M --seed S --rate R --services-log Z:\...\services.log
 //               [--inject-leak N]   (duplicates N handles a second into Tovrel)
+//               [--actions-log PATH] (every action with its time)
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -80,6 +81,7 @@ struct Options {
     double rate = 5;
     std::wstring servicesLog;
     int injectLeak = 0;
+    std::wstring actionsLog;
 };
 
 bool ParseOptions(int argc, wchar_t** argv, Options* o) {
@@ -92,6 +94,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options* o) {
         else if (a == L"--rate") o->rate = _wtof(v);
         else if (a == L"--services-log") o->servicesLog = v;
         else if (a == L"--inject-leak") o->injectLeak = _wtoi(v);
+        else if (a == L"--actions-log") o->actionsLog = v;
         else return false;
     }
     return o->minutes > 0 && o->rate > 0 && !o->servicesLog.empty();
@@ -125,6 +128,7 @@ struct Accounting {
     std::map<uint32_t, HandleTrack> open;  // every open \\.\QEBI handle
     uint32_t service = 0, tovrel = 0;      // handle ids of the two listeners (0: none)
     uint64_t raised = 0;
+    uint64_t raisedSinceDriverStart = 0;  // compared with the driver's counter
     uint64_t deliveredService = 0, deliveredTovrel = 0;
     uint64_t raisedServiceDown = 0;  // raised while the service had no handle (recovery)
     uint64_t lostAtLoss = 0;         // queued for the service when the device went away
@@ -167,6 +171,7 @@ void TakeRecord(const QEBSIM_RECORD& r) {
         }
         case QEBSIM_REC_EVENT_RAISED:
             ++g_acc.raised;
+            ++g_acc.raisedSinceDriverStart;
             if (g_acc.service == 0) ++g_acc.raisedServiceDown;
             for (auto& h : g_acc.open) h.second.expected.push_back(r.code);
             break;
@@ -515,7 +520,21 @@ DWORD ServicePid(DWORD* state = nullptr) {
 
 struct Run {
     Options opt;
-    std::mt19937 rng;
+    // One random stream per kind of action, so that a seed gives the same
+    // sequence of each kind whatever the timing interleaves.
+    enum Stream { kEvents, kBursts, kControls, kPower, kDisks, kFails, kLoss, kStreams };
+    std::mt19937 rng[kStreams];
+    FILE* actions = nullptr;
+    void Act(const char* fmt, ...) {
+        if (!actions) return;
+        va_list args;
+        va_start(args, fmt);
+        fprintf(actions, "%9.3f ", Elapsed());
+        vfprintf(actions, fmt, args);
+        va_end(args);
+        fputc('\n', actions);
+        fflush(actions);
+    }
     ULONGLONG start = 0, end = 0, warmEnd = 0;
     double Elapsed() const { return (Now() - start) / 1000.0; }
 
@@ -537,16 +556,18 @@ struct Run {
     double nextProbe = 0, nextCheck = 10, nextLeak = 0;
     std::vector<double> deviceLossAt;
 
-    double Exp(double meanSeconds) { return std::exponential_distribution<double>(1.0 / meanSeconds)(rng); }
-    double Uniform(double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); }
-    unsigned Pick(unsigned n) { return std::uniform_int_distribution<unsigned>(0, n - 1)(rng); }
+    double Exp(Stream s, double meanSeconds) {
+        return std::exponential_distribution<double>(1.0 / meanSeconds)(rng[s]);
+    }
+    double Uniform(Stream s, double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng[s]); }
+    unsigned Pick(Stream s, unsigned n) { return std::uniform_int_distribution<unsigned>(0, n - 1)(rng[s]); }
 
-    uint32_t DrawCode(bool burst) {
+    uint32_t DrawCode(Stream s, bool burst) {
         const auto& mix = soak::EventMix();
         unsigned total = 0;
         for (const auto& c : mix)
             if (!burst || c.inBurst) total += c.weight;
-        unsigned x = Pick(total);
+        unsigned x = Pick(s, total);
         for (const auto& c : mix) {
             if (burst && !c.inBurst) continue;
             if (x < c.weight) return c.code;
@@ -651,8 +672,9 @@ void Run::RaiseOne(uint32_t code) {
 
 void Run::Burst(unsigned count) {
     ++bursts;
+    Act("burst of %u", count);
     for (unsigned i = 0; i < count && !Failed(); ++i) {
-        RaiseOne(DrawCode(true));
+        RaiseOne(DrawCode(kBursts, true));
         // Read the journal often enough that the ring never overtakes us.
         if (i % 200 == 199) PollJournal();
     }
@@ -662,7 +684,8 @@ void Run::Burst(unsigned count) {
 void Run::CustomControl() {
     // 128 volume up, 129 volume down, 130 green to red, 131 red to green,
     // 132 detailed report; 133 (power loss) runs in its own sequence.
-    const DWORD code = 128 + Pick(5);
+    const DWORD code = 128 + Pick(kControls, 5);
+    Act("control %lu", code);
     SC_HANDLE svc = OpenSvc(kService);
     SERVICE_STATUS st;
     const BOOL ok = svc && ControlService(svc, code, &st);
@@ -682,10 +705,12 @@ void Run::CustomControl() {
 // hibernation, the resume notice answered or left for the next power loss.
 void Run::PowerLoss() {
     ++powerLosses;
-    const bool byControl = Pick(2) == 1;
-    const bool answerCountdown = Pick(2) == 1;
-    const double answerAfter = Uniform(0.5, 3.5);
-    const bool answerNotice = Pick(3) != 0;
+    const bool byControl = Pick(kPower, 2) == 1;
+    const bool answerCountdown = Pick(kPower, 2) == 1;
+    const double answerAfter = Uniform(kPower, 0.5, 3.5);
+    const bool answerNotice = Pick(kPower, 3) != 0;
+    Act("power loss by %s, countdown %s, resume notice %s", byControl ? "control 133" : "event 0x1041",
+        answerCountdown ? "answered" : "left to run", answerNotice ? "answered" : "left");
     const uint64_t notesBefore = g_acc.suspendNotes;
     if (byControl) {
         SC_HANDLE svc = OpenSvc(kService);
@@ -735,16 +760,19 @@ void Run::PowerLoss() {
 
 void Run::DiskChange() {
     ++diskChanges;
-    const uint32_t drive = Pick(4);
-    switch (Pick(5)) {
-        case 0: qebsim::RemoveDisk(drive); break;
-        case 1: qebsim::SetDiskTemperature(drive, -1); break;  // no temperature attribute
-        case 2: {
-            const uint32_t fails[] = {QEBSIM_DISK_FAIL_VERSION, QEBSIM_DISK_FAIL_ENABLE, QEBSIM_DISK_FAIL_READ};
-            qebsim::SetDiskTemperature(drive, 20 + Pick(50), fails[Pick(3)]);
+    const uint32_t drive = Pick(kDisks, 4);
+    const unsigned what = Pick(kDisks, 5);
+    const int temperature = 20 + static_cast<int>(Pick(kDisks, 50));
+    const uint32_t fails[] = {QEBSIM_DISK_FAIL_VERSION, QEBSIM_DISK_FAIL_ENABLE, QEBSIM_DISK_FAIL_READ};
+    const uint32_t fail = fails[Pick(kDisks, 3)];
+    switch (what) {
+        case 0: qebsim::RemoveDisk(drive); Act("disk %u removed", drive); break;
+        case 1: qebsim::SetDiskTemperature(drive, -1); Act("disk %u without temperature", drive); break;
+        case 2:
+            qebsim::SetDiskTemperature(drive, temperature, fail);
+            Act("disk %u at %d failing SMART (flags 0x%X)", drive, temperature, fail);
             break;
-        }
-        default: qebsim::SetDiskTemperature(drive, 20 + Pick(50)); break;
+        default: qebsim::SetDiskTemperature(drive, temperature); Act("disk %u at %d", drive, temperature); break;
     }
     RaiseOne(0x1005);  // the thermal report that reads the disks
 }
@@ -758,7 +786,8 @@ void Run::DeviceLoss() {
     // Events in flight when the device goes: codes without an action, so
     // that what the lost journal would have told changes no action count.
     const uint32_t silent[] = {0x1001, 0x1002, 0x1011, 0x1021, 0x1022};
-    for (unsigned i = 0; i < 50; ++i) RaiseOne(silent[Pick(5)]);
+    Act("device loss after 50 silent events");
+    for (unsigned i = 0; i < 50; ++i) RaiseOne(silent[Pick(kLoss, 5)]);
     PollJournal();
     SC_HANDLE drv = OpenSvc(kDriverService);
     SERVICE_STATUS st;
@@ -817,6 +846,7 @@ void Run::DeviceLoss() {
     until = Now() + 10000;
     while (!OpenCtl() && Now() < until) Sleep(50);
     g_acc.nextSeq = 1;
+    g_acc.raisedSinceDriverStart = 0;
     g_acc.newListeners.clear();
     const uint32_t oldTovrel = g_acc.tovrel;
     g_acc.tovrel = 0;
@@ -826,7 +856,12 @@ void Run::DeviceLoss() {
     if (!g_acc.tovrel) return Fail("Tovrel's library did not come back after the device loss (was handle %u)", oldTovrel);
     // Events go on while the service is down (they reach Tovrel only).
     while (Now() < stoppedAt + kRecoveryDelayMs) {
-        if (Elapsed() >= nextEvent) { RaiseOne(DrawCode(true)); nextEvent += Exp(1.0 / opt.rate); }
+        if (Elapsed() >= nextEvent) {
+            const uint32_t code = DrawCode(kLoss, true);
+            Act("raise 0x%X (service down)", code);
+            RaiseOne(code);
+            nextEvent += Exp(kLoss, 1.0 / opt.rate);
+        }
         PollJournal();
         Probe();
         Sleep(20);
@@ -886,6 +921,14 @@ bool Run::Quiesce(const char* why) {
         Probe();
         const bool drained = Pending(g_acc.service) == 0 && Pending(g_acc.tovrel) == 0;
         if (drained) {
+            QEBSIM_STATE state = {};
+            if (qebsim::GetState(&state) &&
+                (state.events_raised != g_acc.raisedSinceDriverStart || state.events_dropped != 0)) {
+                Fail("%s: the driver counts %lu raised and %lu dropped, its journal %llu raised", why,
+                     (unsigned long)state.events_raised, (unsigned long)state.events_dropped,
+                     (unsigned long long)g_acc.raisedSinceDriverStart);
+                break;
+            }
             ReadLog(&linesSeen, &lastCode);
             const uint64_t want = soak::ExpectedLogLines(g_acc.deliveredTovrel);
             logOk = linesSeen == want && (want == 0 || lastCode == g_acc.lastTovrelCode);
@@ -968,12 +1011,12 @@ void Run::InjectLeak() {
 void Run::Loop() {
     const double total = (end - start) / 1000.0;
     const double warm = (warmEnd - start) / 1000.0;
-    nextEvent = Exp(1.0 / opt.rate);
-    nextBurst = Uniform(0.3, 0.5) * total;
-    nextControl = Exp(6);
-    nextPower = warm * 0.6 + Uniform(0, 5);
-    nextDisk = Exp(5);
-    nextFail = Exp(7);
+    nextEvent = Exp(kEvents, 1.0 / opt.rate);
+    nextBurst = Uniform(kBursts, 0.3, 0.5) * total;
+    nextControl = Exp(kControls, 6);
+    nextPower = warm * 0.6 + Uniform(kPower, 0, 5);
+    nextDisk = Exp(kDisks, 5);
+    nextFail = Exp(kFails, 7);
     deviceLossAt.push_back(warm * 0.25);
     for (double t = warm + 300; t < total - 60; t += 300) deviceLossAt.push_back(t);
     size_t nextLoss = 0;
@@ -985,29 +1028,33 @@ void Run::Loop() {
             continue;
         }
         while (t >= nextEvent && !Failed()) {
-            RaiseOne(DrawCode(false));
-            nextEvent += Exp(1.0 / opt.rate);
+            const uint32_t code = DrawCode(kEvents, false);
+            Act("raise 0x%X", code);
+            RaiseOne(code);
+            nextEvent += Exp(kEvents, 1.0 / opt.rate);
         }
         if (t >= nextBurst) {
             Burst(1000);
-            nextBurst = t + Exp(120);
+            nextBurst = t + Exp(kBursts, 120);
         }
         if (t >= nextControl) {
             CustomControl();
-            nextControl = t + Exp(6);
+            nextControl = t + Exp(kControls, 6);
         }
         if (t >= nextPower && t < total - 25) {
             PowerLoss();
-            nextPower = Elapsed() + 10 + Exp(40);
+            nextPower = Elapsed() + 10 + Exp(kPower, 40);
         }
         if (t >= nextDisk) {
             DiskChange();
-            nextDisk = t + Exp(5);
+            nextDisk = t + Exp(kDisks, 5);
         }
         if (t >= nextFail) {
             ++failNexts;
-            qebsim::FailNext(1 + Pick(3));
-            nextFail = t + Exp(7);
+            const unsigned n = 1 + Pick(kFails, 3);
+            Act("fail-next %u", n);
+            qebsim::FailNext(n);
+            nextFail = t + Exp(kFails, 7);
         }
         InjectLeak();
         PollJournal();
@@ -1130,7 +1177,11 @@ int wmain(int argc, wchar_t** argv) {
         Say("soak: FAIL bad arguments");
         return 2;
     }
-    run.rng.seed(run.opt.seed);
+    for (int i = 0; i < Run::kStreams; ++i) {
+        std::seed_seq seq{run.opt.seed, static_cast<uint32_t>(i)};
+        run.rng[i].seed(seq);
+    }
+    if (!run.opt.actionsLog.empty()) run.actions = _wfopen(run.opt.actionsLog.c_str(), L"w");
     g_eventLog.path = run.opt.servicesLog;
     g_eventLog.Poll();  // what the start-up wrote is not ours
     g_eventLog.greenRed = g_eventLog.redGreen = g_eventLog.details = 0;
