@@ -1,8 +1,13 @@
 // Latency of the session actions, measured on the desktop:
 //  - firmware event 0x1003 raised -> volume-up key-down seen by a low-level
 //    keyboard hook (helper launch, start-up and key press), beside the cost of
-//    starting a do-nothing process the same way (user token, environment
-//    block, winsta0\default) until it has exited;
+//    starting a do-nothing desktop process (loads user32, one call into it)
+//    the same way (user token, environment block, winsta0\default) until it
+//    has exited;
+//  - where the time goes: the helper "QEBEvent.exe -VOLUMEUP" started by this
+//    program the same way, to its key-down (the helper's own start-up and key
+//    press, and the hook's detection), so that the rest of the event's time
+//    is the driver's delivery and the service's dispatch and launch steps;
 //  - firmware event 0x1041 raised -> countdown dialog visible.
 // Prints median, p99, min and max in milliseconds.
 #include <windows.h>
@@ -69,12 +74,13 @@ double Median(std::vector<double> v) {
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-// One do-nothing process started as the service starts its helpers; ms
-// from the start of the launch to the process's exit, or -1.
-double LaunchNoop(const std::wstring& noopPath) {
-    double start = NowMs();
+// Starts commandLine as the service starts its helpers: user token,
+// environment block, winsta0\default. Returns the process handle (null on
+// failure); *startedAt is when the launch began.
+HANDLE LaunchAsService(const std::wstring& commandLine, double* startedAt) {
+    *startedAt = NowMs();
     HANDLE token = nullptr;
-    if (!WTSQueryUserToken(WTSGetActiveConsoleSessionId(), &token)) return -1;
+    if (!WTSQueryUserToken(WTSGetActiveConsoleSessionId(), &token)) return nullptr;
     void* environment = nullptr;
     if (!CreateEnvironmentBlock(&environment, token, FALSE)) environment = nullptr;
     STARTUPINFOW startup = {};
@@ -82,19 +88,41 @@ double LaunchNoop(const std::wstring& noopPath) {
     wchar_t desktop[] = L"winsta0\\default";
     startup.lpDesktop = desktop;
     PROCESS_INFORMATION process = {};
-    std::vector<wchar_t> line(noopPath.begin(), noopPath.end());
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(0);
     BOOL ok = CreateProcessAsUserW(token, nullptr, line.data(), nullptr, nullptr, FALSE,
                                    environment ? CREATE_UNICODE_ENVIRONMENT : 0, environment, nullptr, &startup,
                                    &process);
     if (environment) DestroyEnvironmentBlock(environment);
     CloseHandle(token);
-    if (!ok) return -1;
-    WaitForSingleObject(process.hProcess, 30000);
-    double took = NowMs() - start;
-    CloseHandle(process.hProcess);
+    if (!ok) return nullptr;
     CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+// One do-nothing process started as the service starts its helpers; ms
+// from the start of the launch to the process's exit, or -1.
+double LaunchNoop(const std::wstring& noopPath) {
+    double start = 0;
+    HANDLE process = LaunchAsService(noopPath, &start);
+    if (process == nullptr) return -1;
+    WaitForSingleObject(process, 30000);
+    double took = NowMs() - start;
+    CloseHandle(process);
     return took;
+}
+
+// The volume-up helper started directly the same way; ms from the start of
+// the launch to the key-down seen by the hook, or -1.
+double LaunchVolumeHelper(const std::wstring& helperCommandLine) {
+    KeyDowns = KeyUps = 0;
+    double start = 0;
+    HANDLE process = LaunchAsService(helperCommandLine, &start);
+    if (process == nullptr) return -1;
+    while ((KeyDowns < 1 || KeyUps < 1) && NowMs() - start < 20000) qebtest::PumpMessages(1);
+    WaitForSingleObject(process, 30000);
+    CloseHandle(process);
+    return KeyDowns < 1 ? -1 : KeyDownAt - start;
 }
 
 }  // namespace
@@ -133,6 +161,19 @@ int main(int argc, char** argv) {
             continue;
         }
         if (i >= 3) volume.push_back(KeyDownAt - start);  // the first launches warm caches up
+        qebtest::PumpMessages(20);
+    }
+
+    // The same helper started by this program: its own share of the time.
+    std::wstring helper = std::wstring(L"\"") + kServicePath + L"\" -VOLUMEUP";
+    std::vector<double> direct;
+    for (int i = 0; i < events + 3; ++i) {
+        double took = LaunchVolumeHelper(helper);
+        if (took < 0) {
+            printf("session_bench: direct helper launch failed (error %lu)\n", GetLastError());
+            break;
+        }
+        if (i >= 3) direct.push_back(took);
         qebtest::PumpMessages(20);
     }
     UnhookWindowsHookEx(hook);
@@ -177,8 +218,13 @@ int main(int argc, char** argv) {
     printf("session_bench: %d volume events (%d lost), %d power-loss events\n", events, lost, dialogs);
     Report("0x1003 raised -> VK_VOLUME_UP key-down", volume);
     Report("do-nothing process, same launch, to exit", baseline);
+    Report("helper -VOLUMEUP, same launch, to key-down", direct);
     if (!volume.empty() && !baseline.empty())
         printf("%-44s %.2f\n", "ratio key-down / do-nothing (medians)", Median(volume) / Median(baseline));
+    if (!volume.empty() && !direct.empty() && !baseline.empty()) {
+        printf("%-44s %.2f ms\n", "  service's share (delivery, dispatch, launch)", Median(volume) - Median(direct));
+        printf("%-44s %.2f ms\n", "  helper beyond a do-nothing process", Median(direct) - Median(baseline));
+    }
     Report("0x1041 raised -> countdown dialog visible", countdown);
     qebsim::ServiceStop(kService);
     return 0;
