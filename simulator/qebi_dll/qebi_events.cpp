@@ -28,6 +28,12 @@ const DWORD kStatePollMs = 50;
 
 CRITICAL_SECTION g_lock;
 bool g_ready = false;
+// Test switches, read once at attach.
+bool g_strict = false;
+bool g_leakHandles = false;
+// Strict mode: the one lock of every entry point and every callback. Taken
+// before g_lock whenever both are held.
+CRITICAL_SECTION g_strictLock;
 CallbackTable g_table;
 ThreadState g_state = kNone;
 HANDLE g_thread = nullptr;
@@ -57,6 +63,8 @@ struct Lock {
 // dialog's log, say) can then finish instead of deadlocking. Posted messages
 // stay queued.
 DWORD WaitDispatchingSent(HANDLE h, DWORD timeoutMs) {
+    // A strict library waits without looking at messages.
+    if (g_strict) return WaitForSingleObject(h, timeoutMs);
     DWORD start = GetTickCount();
     for (;;) {
         DWORD elapsed = GetTickCount() - start;
@@ -78,19 +86,39 @@ bool StopRequestedLocked() {
     return true;
 }
 
+// Strict mode: the lock of the entry points is held from picking a
+// registration until its callback has returned.
+struct StrictCallbackLock {
+    StrictCallbackLock() {
+        if (g_strict) EnterCriticalSection(&g_strictLock);
+    }
+    ~StrictCallbackLock() {
+        if (g_strict) LeaveCriticalSection(&g_strictLock);
+    }
+    StrictCallbackLock(const StrictCallbackLock&) = delete;
+    StrictCallbackLock& operator=(const StrictCallbackLock&) = delete;
+};
+
 void Deliver(DWORD code) {
-    Lock lock;
-    // Registrations made while this event is delivered get the next one.
-    uint32_t upTo = g_table.LastId();
+    uint32_t upTo;
+    {
+        Lock lock;
+        // Registrations made while this event is delivered get the next one.
+        upTo = g_table.LastId();
+    }
     uint32_t after = 0;
-    Registration r;
-    while (!g_shutdown && g_table.Next(after, upTo, &r)) {
-        after = r.id;
-        g_runningId = r.id;
-        ResetEvent(g_idleEvent);
-        LeaveCriticalSection(&g_lock);
+    for (;;) {
+        StrictCallbackLock strict;
+        Registration r;
+        {
+            Lock lock;
+            if (g_shutdown || !g_table.Next(after, upTo, &r)) return;
+            after = r.id;
+            g_runningId = r.id;
+            ResetEvent(g_idleEvent);
+        }
         r.callback(code, r.context);
-        EnterCriticalSection(&g_lock);
+        Lock lock;
         g_runningId = 0;
         SetEvent(g_idleEvent);
     }
@@ -186,10 +214,36 @@ DWORD Fail(DWORD error) {
     return error;
 }
 
+bool EnvSwitch(const wchar_t* name) {
+    wchar_t value[8];
+    DWORD n = GetEnvironmentVariableW(name, value, sizeof(value) / sizeof(value[0]));
+    return n == 1 && value[0] == L'1';
+}
+
 }  // namespace
 
+bool StrictMode() { return g_strict; }
+
+EntryPointScope::EntryPointScope() : m_locked(g_strict && g_ready) {
+    if (m_locked) EnterCriticalSection(&g_strictLock);
+    // Deliberately never closed.
+    if (g_leakHandles) CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
+
+void EntryPointScope::Release() {
+    if (!m_locked) return;
+    m_locked = false;
+    LeaveCriticalSection(&g_strictLock);
+}
+
 bool EventsAttach() {
-    if (!InitializeCriticalSectionAndSpinCount(&g_lock, 0)) return false;
+    g_strict = EnvSwitch(L"QEBI_STANDIN_STRICT");
+    g_leakHandles = EnvSwitch(L"QEBI_STANDIN_LEAK_HANDLES");
+    if (!InitializeCriticalSectionAndSpinCount(&g_strictLock, 0)) return false;
+    if (!InitializeCriticalSectionAndSpinCount(&g_lock, 0)) {
+        DeleteCriticalSection(&g_strictLock);
+        return false;
+    }
     g_stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     g_parkedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     g_holdEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -201,6 +255,7 @@ bool EventsAttach() {
             if (h) CloseHandle(h);
         }
         DeleteCriticalSection(&g_lock);
+        DeleteCriticalSection(&g_strictLock);
         return false;
     }
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
@@ -264,11 +319,13 @@ void EventsDetach(bool processExit) {
     for (HANDLE h : all) {
         if (h) CloseHandle(h);
     }
-    DeleteCriticalSection(&g_lock);
     g_ready = false;
+    DeleteCriticalSection(&g_lock);
+    DeleteCriticalSection(&g_strictLock);
 }
 
 DWORD RegisterEventCallback(EventCallback callback, void* context) {
+    EntryPointScope scope;
     if (callback == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     if (!g_ready) return Fail(ERROR_DLL_INIT_FAILED);
     EnterCriticalSection(&g_lock);
@@ -341,6 +398,9 @@ DWORD RegisterEventCallback(EventCallback callback, void* context) {
 }
 
 DWORD UnregisterEventCallback(EventCallback callback, void* context) {
+    // Strict mode: holding the entry points' lock means no callback runs now
+    // (or only the caller's own, on the delivery thread).
+    EntryPointScope scope;
     if (!g_ready) return Fail(ERROR_DLL_INIT_FAILED);
     EnterCriticalSection(&g_lock);
     uint32_t id = 0;
@@ -364,6 +424,11 @@ DWORD UnregisterEventCallback(EventCallback callback, void* context) {
         }
         // With the last registration gone, see the thread out before
         // returning, so that it holds no handle of the device afterwards.
+        // An event the thread already has waits for the entry points' lock
+        // in strict mode (and then finds no registration): let it go first.
+        LeaveCriticalSection(&g_lock);
+        scope.Release();
+        EnterCriticalSection(&g_lock);
         for (;;) {
             if (g_table.Count() != 0) break;
             if (g_state == kStopping || g_state == kParking) {

@@ -16,7 +16,11 @@
 
 namespace {
 
+// Every entry point runs inside one qebi::EntryPointScope (the callback pair
+// takes theirs in qebi_events.cpp).
+
 LONG ReadFeature(uint32_t index) {
+    qebi::EntryPointScope scope;
     uint8_t answer[4] = {};
     bool ok = qebi::SendKsmi(static_cast<uint16_t>(QEB_KSMI_READ_FEATURE(index)), nullptr, 0,
                              answer, sizeof(answer));
@@ -26,6 +30,7 @@ LONG ReadFeature(uint32_t index) {
 }
 
 LONG SetFeature(uint32_t index, LONG value) {
+    qebi::EntryPointScope scope;
     uint8_t request[4];
     uint32_t v = static_cast<uint32_t>(value);
     for (int i = 0; i < 4; ++i) request[i] = static_cast<uint8_t>(v >> (8 * i));
@@ -52,6 +57,7 @@ LONG WINAPI Set_Volume_MuteLED(LONG value) { return SetFeature(QEB_FEAT_VOL_LED,
 LONG WINAPI Get_Ambient_Light(void) { return ReadFeature(QEB_FEAT_AMBIENT_LIGHT); }
 
 LONG WINAPI Brightness_Changed_Manually(void) {
+    qebi::EntryPointScope scope;
     bool ok = qebi::SendKsmi(static_cast<uint16_t>(QEB_KSMI_BRIGHTNESS), nullptr, 0, nullptr, 0);
     return ok ? 0 : qebi::kFailed;
 }
@@ -61,6 +67,7 @@ LONG WINAPI Get_Power_Meter(void) { return ReadFeature(QEB_FEAT_POWER_METER); }
 // Fills min(count, 10) entries of buffer with the thermal reading set and
 // returns the thermal status word. A failed request fills nothing.
 LONG WINAPI Get_Thermal_Parameter(WORD* buffer, LONG count) {
+    qebi::EntryPointScope scope;
     uint8_t answer[4 + qebi::kThermalReadingBytes] = {};
     bool ok = qebi::SendKsmi(static_cast<uint16_t>(QEB_KSMI_READ_FEATURE(QEB_FEAT_THERMAL)),
                              nullptr, 0, answer, sizeof(answer));

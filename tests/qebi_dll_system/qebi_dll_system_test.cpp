@@ -596,6 +596,94 @@ TEST_F(QebiLibrary, UnregisterLetsTheCallbacksSentMessagesThrough) {
     DestroyWindow(window);
 }
 
+// ---- test switches: strict mode and leaked handles ------------------------
+
+// Loads the library afresh with the switch name=value in the environment
+// (null: unset), which the library reads when it is loaded.
+void ReloadWith(Api& api, const wchar_t* name, const wchar_t* value) {
+    api.Free();
+    ASSERT_EQ(nullptr, GetModuleHandleW(LibraryPath().c_str())) << "the library stayed loaded";
+    SetEnvironmentVariableW(name, value);
+    ASSERT_TRUE(api.Load());
+    SetEnvironmentVariableW(name, nullptr);
+}
+
+struct Gate {
+    HANDLE entered;
+    HANDLE release;
+    HWND window;
+    volatile LONG sentThrough;
+};
+
+// Holds the delivery until released, then sends a message to the window of
+// the thread that is meanwhile unregistering it.
+void WINAPI HoldThenSend(DWORD, void* context) {
+    auto* g = static_cast<Gate*>(context);
+    SetEvent(g->entered);
+    WaitForSingleObject(g->release, 10000);
+    DWORD_PTR r = 0;
+    if (SendMessageTimeoutW(g->window, WM_APP, 0, 0, SMTO_NORMAL, 1500, &r) && r == 1)
+        InterlockedIncrement(&g->sentThrough);
+}
+
+DWORD WINAPI CallQuery(void* entry) { return static_cast<DWORD>(reinterpret_cast<QEB_GET_STATUS>(entry)()); }
+
+// Strict mode is a library that serialises everything on one lock held while
+// callbacks run: a query waits for the running callback, and the unregister
+// waits for it without letting a sent message in.
+TEST_F(QebiLibrary, StrictModeHoldsOneLockAcrossCallbacksAndEntryPoints) {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = CountingWindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"QebiDllStrictTestWindow";
+    RegisterClassW(&wc);
+    HWND window = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  wc.hInstance, nullptr);
+    ASSERT_NE(nullptr, window);
+    volatile LONG received = 0;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&received));
+
+    for (bool strict : {false, true}) {
+        ReloadWith(api_, L"QEBI_STANDIN_STRICT", strict ? L"1" : nullptr);
+        Gate g = {CreateEventW(nullptr, TRUE, FALSE, nullptr), CreateEventW(nullptr, TRUE, FALSE, nullptr),
+                  window, 0};
+        ASSERT_EQ(0, api_.reg(HoldThenSend, &g));
+        ASSERT_TRUE(qebsim::RaiseEvent(0x1005));
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g.entered, 5000));
+        HANDLE query = CreateThread(nullptr, 0, CallQuery,
+                                    reinterpret_cast<void*>(Entry<QEB_GET_STATUS>("Get_Power_Meter")), 0, nullptr);
+        EXPECT_EQ(strict ? WAIT_TIMEOUT : WAIT_OBJECT_0, WaitForSingleObject(query, strict ? 500 : 10000))
+            << "a query while a callback runs; strict " << strict;
+        SetEvent(g.release);
+        // No message loop here: only the unregister could let the message in.
+        EXPECT_EQ(0, api_.unreg(HoldThenSend, &g));
+        EXPECT_EQ(strict ? 0 : 1, g.sentThrough) << "message sent during the unregister; strict " << strict;
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(query, 10000));
+        CloseHandle(query);
+        CloseHandle(g.entered);
+        CloseHandle(g.release);
+    }
+    DestroyWindow(window);
+}
+
+// The slot a new handle gets: the lowest free one, so handles left open push
+// it up by one slot (4) each. (GetProcessHandleCount reports 0 under Wine.)
+uintptr_t NextHandleSlot() {
+    HANDLE probe = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    CloseHandle(probe);
+    return reinterpret_cast<uintptr_t>(probe) / 4;
+}
+
+TEST_F(QebiLibrary, LeakSwitchLeaksOneHandlePerEntryPointCall) {
+    for (bool leak : {false, true}) {
+        ReloadWith(api_, L"QEBI_STANDIN_LEAK_HANDLES", leak ? L"1" : nullptr);
+        auto query = Entry<QEB_GET_STATUS>("Get_Power_Meter");
+        uintptr_t before = NextHandleSlot();
+        for (int i = 0; i < 50; ++i) query();
+        EXPECT_EQ(before + (leak ? 50 : 0), NextHandleSlot()) << "leak switch " << leak;
+    }
+}
+
 // ---- release of the library with registrations still present -------------
 
 TEST_F(QebiLibrary, NoCallbackAfterFreeLibraryWithARegistrationLeft) {
