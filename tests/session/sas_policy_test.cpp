@@ -2,6 +2,7 @@
 // kept, left alone when bit 0 is already set, and not touched at all on the
 // pre-6.x path. The service's policy location points at a key of the test
 // user's own, so the tests never change a machine's policy.
+#include <ostream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -73,6 +74,8 @@ struct RewriteCase {
     bool written;
     DWORD value;  // as stored afterwards, as a REG_DWORD
 };
+
+void PrintTo(const RewriteCase& c, std::ostream* os) { *os << "type" << c.presetType << "_value" << c.preset; }
 
 class SasPolicyRewriteTest : public SasPolicyTest, public ::testing::WithParamInterface<RewriteCase> {};
 
