@@ -13,6 +13,14 @@ namespace {
 const UINT_PTR kAutoUpdateTimer = 1;
 const UINT kAutoUpdatePeriodMs = 1000;
 
+// The one message that tells the dialog firmware events are queued for it.
+const UINT kFirmwareEventsMessage = WM_APP + 1;
+// One-shot timer that runs the next batch once waiting input has been seen to.
+const UINT_PTR kNextBatchTimer = 2;
+// Events logged per message: small enough that a close request, a click or a
+// repaint waits only a few milliseconds while thousands of events are queued.
+const size_t kEventsPerBatch = 64;
+
 template <typename T>
 bool ResolveOne(HMODULE hLibrary, const char* name, T& slot) {
     slot = reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(hLibrary, name)));
@@ -72,6 +80,7 @@ BEGIN_MESSAGE_MAP(CTORVADlg, CDialog)
     ON_BN_CLICKED(IDC_PC_HEALTH_UPDATE, &CTORVADlg::UpdatePcHealth)
     ON_WM_CLOSE()
     ON_WM_DESTROY()
+    ON_MESSAGE(kFirmwareEventsMessage, &CTORVADlg::OnFirmwareEvents)
 END_MESSAGE_MAP()
 
 CTORVADlg::CTORVADlg(CWnd* pParent)
@@ -134,9 +143,18 @@ void CTORVADlg::ReleaseLibrary() {
 }
 
 void CTORVADlg::UnregisterEventCallback() {
-    if (m_callbackState != kCallbackRegistered) return;
-    m_callbackState = kCallbackUnregistered;
-    if (m_pQEB_UnregisterEventCallback) m_pQEB_UnregisterEventCallback(&CTORVADlg::FirmwareEventCallback, this);
+    if (m_callbackState == kCallbackRegistered) {
+        m_callbackState = kCallbackUnregistered;
+        if (m_pQEB_UnregisterEventCallback) m_pQEB_UnregisterEventCallback(&CTORVADlg::FirmwareEventCallback, this);
+    }
+    DropQueuedEvents();
+}
+
+void CTORVADlg::DropQueuedEvents() {
+    // Once the callback is withdrawn the dialog is on its way out: codes still
+    // queued go with the window, so that nothing the library handed over
+    // touches the dialog after the unregistration has returned.
+    m_firmwareEvents.Close();
 }
 
 void CTORVADlg::DoDataExchange(CDataExchange* pDX) {
@@ -239,7 +257,15 @@ void CTORVADlg::OnAutoUpdate() {
 
 void CTORVADlg::OnTimer(UINT_PTR nIDEvent) {
     Default();
-    if (nIDEvent == kAutoUpdateTimer && m_autoUpdate != 0) UpdateAll();
+    if (nIDEvent == kNextBatchTimer) {
+        KillTimer(kNextBatchTimer);
+        DrainFirmwareEvents();
+        return;
+    }
+    if (nIDEvent != kAutoUpdateTimer) return;
+    // Codes whose drain message could not be posted wait at most a tick.
+    if (m_firmwareEvents.ClaimStalled()) DrainFirmwareEvents();
+    if (m_autoUpdate != 0) UpdateAll();
 }
 
 void CTORVADlg::OnSysCommand(UINT nID, LPARAM lParam) {
@@ -275,6 +301,7 @@ void CTORVADlg::OnClose() {
         m_callbackState = kCallbackUnregistered;
         m_pQEB_UnregisterEventCallback(&CTORVADlg::FirmwareEventCallback, this);
     }
+    DropQueuedEvents();
     Default();
 }
 
@@ -285,8 +312,39 @@ void CTORVADlg::OnDestroy() {
     Default();
 }
 
+// Runs on the library's thread, possibly while the library holds a lock that
+// its other entry points (called by this dialog's thread) wait for: it must
+// not wait for the dialog in any way. It queues the code and, for the first
+// code of a burst, posts the one message that makes the dialog's thread log
+// them; posting never blocks.
 void WINAPI CTORVADlg::FirmwareEventCallback(DWORD code, void* context) {
-    if (context) static_cast<CTORVADlg*>(context)->LogFirmwareEvent(code);
+    if (!context) return;
+    CTORVADlg* dlg = static_cast<CTORVADlg*>(context);
+    if (dlg->m_firmwareEvents.Push(code) && !::PostMessageW(dlg->m_hWnd, kFirmwareEventsMessage, 0, 0))
+        dlg->m_firmwareEvents.PostFailed();
+}
+
+LRESULT CTORVADlg::OnFirmwareEvents(WPARAM, LPARAM) {
+    DrainFirmwareEvents();
+    return 0;
+}
+
+// Logs one bounded batch of queued codes, oldest first, and arranges the next
+// batch while codes remain.
+void CTORVADlg::DrainFirmwareEvents() {
+    DWORD codes[kEventsPerBatch];
+    bool more = false;
+    size_t count = m_firmwareEvents.PopBatch(codes, kEventsPerBatch, &more);
+    for (size_t i = 0; i < count; ++i) LogFirmwareEvent(codes[i]);
+    if (more) ScheduleNextDrain();
+}
+
+void CTORVADlg::ScheduleNextDrain() {
+    // A posted message is taken before input, paint and timer messages: with
+    // input waiting, the next batch goes behind it on a one-shot timer so that
+    // a click or Alt+F4 is handled between batches.
+    if (HIWORD(::GetQueueStatus(QS_INPUT)) == 0 && ::PostMessageW(m_hWnd, kFirmwareEventsMessage, 0, 0)) return;
+    SetTimer(kNextBatchTimer, USER_TIMER_MINIMUM, nullptr);
 }
 
 void CTORVADlg::LogFirmwareEvent(DWORD code) {
@@ -302,8 +360,6 @@ void CTORVADlg::LogFirmwareEvent(DWORD code) {
     ::GetLocalTime(&now);
     CString line = tovrel::FormatEventLine(now, code);
 
-    // Every access to the log is a window message, handled on the dialog's
-    // thread whichever thread the library calls from.
     int length = m_eventLog.GetWindowTextLength();
     if (tovrel::LogMustEmpty(m_eventCount)) {
         m_eventCount = 0;

@@ -8,6 +8,7 @@
 #include <afxwin.h>
 #include <afxcmn.h>
 
+#include "event_queue.h"
 #include "qebi_api.h"
 #include "resource.h"
 
@@ -112,6 +113,7 @@ protected:
     void OnTimer(UINT_PTR nIDEvent);
     void OnClose();
     void OnDestroy();
+    LRESULT OnFirmwareEvents(WPARAM wParam, LPARAM lParam);
 
     DECLARE_MESSAGE_MAP()
 
@@ -122,6 +124,12 @@ private:
     enum CallbackState { kCallbackNone, kCallbackRegistered, kCallbackUnregistered };
     CallbackState m_callbackState;
 
+    // Codes handed over by FirmwareEventCallback, logged on this thread.
+    tovrel::EventQueue m_firmwareEvents;
+
     void UnregisterEventCallback();
+    void DropQueuedEvents();
+    void DrainFirmwareEvents();
+    void ScheduleNextDrain();
     void ReleaseLibrary();
 };

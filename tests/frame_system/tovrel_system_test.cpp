@@ -200,6 +200,18 @@ protected:
         ASSERT_TRUE(p.WaitForCall("QEB_RegisterEventCallback", 10000));
     }
     std::wstring Log() const { return GetText(GetDlgItem(dlg, IDC_EVENT_LOG)); }
+    // The log once the dialog has written every event handed to it: the
+    // library's callback only queues, the dialog's thread writes later.
+    std::wstring SettledLog() const {
+        std::wstring last = Log();
+        for (int i = 0; i < 300; ++i) {
+            Sleep(100);
+            std::wstring now = Log();
+            if (now == last) return now;
+            last = now;
+        }
+        return last;
+    }
     // "QEB_RegisterEventCallback <cb> <ctx> => 0" -> "<cb> <ctx>"
     std::string RegisteredPair() const {
         for (const std::string& line : p.LibraryCalls())
@@ -367,7 +379,7 @@ TEST_F(DialogTest, FailedRegistrationIsLoggedAndCloseStillUnregisters) {
 TEST_F(DialogTest, FirmwareEventsAppendTimeStampedLines) {
     Open(L"events", L"", {{L"FAKE_QEBI_EVENTS", L"0x1003,0x1043,0x1005,0x1010"}});
     ASSERT_TRUE(p.WaitForCall("FIRED 4", 15000)) << Joined(p.LibraryCalls());
-    std::vector<std::wstring> lines = SplitLines(Log());
+    std::vector<std::wstring> lines = SplitLines(SettledLog());
     ASSERT_EQ(5u, lines.size()) << N(Log());
     EXPECT_EQ(L"Event callback registered", lines[0]);
     const wchar_t* suffixes[] = {L": 0x1003 (Volume Up)", L": 0x1043", L": 0x1005 (Thermal Alert)",
@@ -402,7 +414,7 @@ TEST_P(EventFloodTest, LogIsEmptiedByTheThousandAndFirstEvent) {
     Open(L"flood", L"",
          {{L"FAKE_QEBI_EVENTS", L"0x1001"}, {L"FAKE_QEBI_REPEAT", std::to_wstring(c.events)}});
     ASSERT_TRUE(p.WaitForCall("FIRED " + std::to_string(c.events), 120000)) << Joined(p.LibraryCalls());
-    std::vector<std::wstring> lines = SplitLines(Log());
+    std::vector<std::wstring> lines = SplitLines(SettledLog());
     EXPECT_EQ(c.lines, lines.size()) << c.events << " events";
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(c.registration, lines[0] == L"Event callback registered") << N(lines[0]);

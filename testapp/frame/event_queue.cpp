@@ -1,0 +1,97 @@
+#include "event_queue.h"
+
+#include <stdlib.h>
+
+namespace tovrel {
+
+namespace {
+
+const size_t kInitialCapacity = 256;
+
+struct Locked {
+    explicit Locked(CRITICAL_SECTION* cs) : m_cs(cs) { EnterCriticalSection(m_cs); }
+    ~Locked() { LeaveCriticalSection(m_cs); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+    CRITICAL_SECTION* m_cs;
+};
+
+}  // namespace
+
+EventQueue::EventQueue()
+    : m_ring(nullptr), m_capacity(0), m_head(0), m_count(0), m_drainPending(false), m_closed(false) {
+    InitializeCriticalSection(&m_lock);
+}
+
+EventQueue::~EventQueue() {
+    free(m_ring);
+    DeleteCriticalSection(&m_lock);
+}
+
+bool EventQueue::GrowLocked() {
+    size_t capacity = m_capacity ? m_capacity * 2 : kInitialCapacity;
+    if (capacity < m_capacity || capacity > static_cast<size_t>(-1) / sizeof(DWORD)) return false;
+    DWORD* ring = static_cast<DWORD*>(malloc(capacity * sizeof(DWORD)));
+    if (!ring) return false;
+    // Unroll the old ring so that the oldest code is at index 0.
+    for (size_t i = 0; i < m_count; ++i) ring[i] = m_ring[(m_head + i) % m_capacity];
+    free(m_ring);
+    m_ring = ring;
+    m_capacity = capacity;
+    m_head = 0;
+    return true;
+}
+
+bool EventQueue::Push(DWORD code) {
+    Locked lock(&m_lock);
+    if (m_closed) return false;
+    if (m_count == m_capacity && !GrowLocked()) return false;
+    m_ring[(m_head + m_count) % m_capacity] = code;
+    ++m_count;
+    if (m_drainPending) return false;
+    m_drainPending = true;
+    return true;
+}
+
+void EventQueue::PostFailed() {
+    Locked lock(&m_lock);
+    m_drainPending = false;
+}
+
+bool EventQueue::ClaimStalled() {
+    Locked lock(&m_lock);
+    if (m_count == 0 || m_drainPending) return false;
+    m_drainPending = true;
+    return true;
+}
+
+size_t EventQueue::PopBatch(DWORD* out, size_t max, bool* more) {
+    Locked lock(&m_lock);
+    size_t n = m_count < max ? m_count : max;
+    for (size_t i = 0; i < n; ++i) {
+        out[i] = m_ring[m_head];
+        m_head = (m_head + 1) % m_capacity;
+    }
+    m_count -= n;
+    if (m_count == 0) m_head = 0;
+    m_drainPending = m_count != 0;
+    if (more) *more = m_count != 0;
+    return n;
+}
+
+size_t EventQueue::Close() {
+    Locked lock(&m_lock);
+    size_t dropped = m_count;
+    m_closed = true;
+    m_count = 0;
+    m_head = 0;
+    m_drainPending = false;
+    return dropped;
+}
+
+size_t EventQueue::Size() const {
+    Locked lock(&m_lock);
+    return m_count;
+}
+
+}  // namespace tovrel

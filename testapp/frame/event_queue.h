@@ -1,0 +1,60 @@
+// Firmware event codes on their way from the library's thread to the dialog's
+// thread. The library's callback only appends a code and, when no drain is
+// pending yet, posts one message to the dialog; the dialog takes the codes
+// in bounded batches on its own thread. One message per burst rather than per
+// event: a thread's posted-message queue is limited (10,000 messages) and
+// events beyond it would be lost.
+//
+// Thread-safe; never throws and never blocks on anything but its own short
+// lock, so it is safe to call from inside a library callback.
+#pragma once
+#include <windows.h>
+#include <stddef.h>
+
+namespace tovrel {
+
+class EventQueue {
+public:
+    EventQueue();
+    ~EventQueue();
+    EventQueue(const EventQueue&) = delete;
+    EventQueue& operator=(const EventQueue&) = delete;
+
+    // Appends code. Returns true when the caller has to post the drain
+    // message: no drain was pending until now. False when a drain is already
+    // pending, and when the queue is closed or out of memory (code dropped).
+    bool Push(DWORD code);
+
+    // The drain message asked for by Push could not be posted: the next Push
+    // asks again.
+    void PostFailed();
+
+    // True when codes wait with no drain pending (their message could not be
+    // posted); the drain is then pending for the caller, who runs it.
+    bool ClaimStalled();
+
+    // Moves at most max codes, oldest first, into out and returns how many.
+    // *more tells whether codes remain: the drain then stays pending and the
+    // caller must arrange the next batch; otherwise the next Push asks for a
+    // new drain message.
+    size_t PopBatch(DWORD* out, size_t max, bool* more);
+
+    // Drops every queued code for good: later pushes store nothing and ask
+    // for no drain. Returns the number of codes dropped.
+    size_t Close();
+
+    size_t Size() const;
+
+private:
+    mutable CRITICAL_SECTION m_lock;
+    DWORD* m_ring;       // circular buffer of m_capacity codes
+    size_t m_capacity;
+    size_t m_head;       // index of the oldest code
+    size_t m_count;
+    bool m_drainPending; // a drain message is posted or a batch is running
+    bool m_closed;
+
+    bool GrowLocked();
+};
+
+}  // namespace tovrel

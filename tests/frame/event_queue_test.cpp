@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "event_queue.h"
+
+namespace {
+
+// ---- when a drain message has to be posted ------------------------------------
+
+enum Op { kPush, kPop2, kPostFailed, kClaim, kClose };
+
+struct Step {
+    Op op;
+    bool result;  // Push/ClaimStalled: asks for a drain; Pop2: more remain
+};
+
+struct PostRuleCase {
+    const char* name;
+    std::vector<Step> steps;
+};
+
+class PostRuleTest : public ::testing::TestWithParam<PostRuleCase> {};
+
+TEST_P(PostRuleTest, OneDrainMessagePerBurst) {
+    tovrel::EventQueue queue;
+    DWORD next = 1;
+    int step = 0;
+    for (const Step& s : GetParam().steps) {
+        bool result = false;
+        switch (s.op) {
+        case kPush: result = queue.Push(next++); break;
+        case kPop2: {
+            DWORD out[2];
+            queue.PopBatch(out, 2, &result);
+            break;
+        }
+        case kPostFailed: queue.PostFailed(); continue;
+        case kClaim: result = queue.ClaimStalled(); break;
+        case kClose: queue.Close(); continue;
+        }
+        EXPECT_EQ(s.result, result) << GetParam().name << ", step " << step;
+        ++step;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PostRuleTest,
+    ::testing::Values(
+        PostRuleCase{"first push posts, the rest of the burst does not",
+                     {{kPush, true}, {kPush, false}, {kPush, false}}},
+        PostRuleCase{"emptied queue: the next push posts again",
+                     {{kPush, true}, {kPush, false}, {kPop2, false}, {kPush, true}}},
+        PostRuleCase{"codes left after a batch: the drain stays pending",
+                     {{kPush, true}, {kPush, false}, {kPush, false}, {kPop2, true}, {kPush, false},
+                      {kPop2, false}, {kPush, true}}},
+        PostRuleCase{"failed post: the next push asks again",
+                     {{kPush, true}, {kPostFailed, false}, {kPush, true}}},
+        PostRuleCase{"failed post: the stalled codes are claimed once",
+                     {{kClaim, false}, {kPush, true}, {kClaim, false}, {kPostFailed, false}, {kClaim, true},
+                      {kClaim, false}, {kPush, false}}},
+        PostRuleCase{"closed queue stores nothing and posts nothing",
+                     {{kPush, true}, {kClose, false}, {kPop2, false}, {kPush, false}, {kClaim, false}}}));
+
+// ---- every code, in order, in bounded batches -----------------------------------
+
+struct Feeder {
+    tovrel::EventQueue* queue;
+    DWORD count;
+    HANDLE posted;  // semaphore: one count per drain message asked for
+};
+
+DWORD WINAPI Feed(void* param) {
+    Feeder* f = static_cast<Feeder*>(param);
+    for (DWORD code = 0; code < f->count; ++code) {
+        if (f->queue->Push(code)) ReleaseSemaphore(f->posted, 1, nullptr);
+        if (code % 512 == 0) Sleep(0);
+    }
+    return 0;
+}
+
+// One thread pushes as a library callback does; this thread acts as the
+// dialog: it drains only on a "posted message" or when a batch left codes.
+TEST(EventQueueDrain, DeliversEveryCodeInOrderFromAnotherThread) {
+    const DWORD kEvents = 20000;
+    const size_t kBatch = 64;
+    tovrel::EventQueue queue;
+    Feeder feeder = {&queue, kEvents, CreateSemaphoreW(nullptr, 0, LONG_MAX, nullptr)};
+    HANDLE thread = CreateThread(nullptr, 0, Feed, &feeder, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+
+    std::vector<DWORD> got;
+    int messages = 0;
+    while (got.size() < kEvents) {
+        // A lost wake-up would leave codes queued with no message coming.
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(feeder.posted, 10000))
+            << got.size() << " of " << kEvents << " delivered, " << queue.Size() << " queued";
+        ++messages;
+        bool more = true;
+        while (more) {
+            DWORD batch[kBatch];
+            size_t n = queue.PopBatch(batch, kBatch, &more);
+            ASSERT_LE(n, kBatch);
+            got.insert(got.end(), batch, batch + n);
+        }
+    }
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(feeder.posted, 0)) << "a message posted for an empty queue";
+    CloseHandle(feeder.posted);
+
+    ASSERT_EQ(kEvents, got.size());
+    for (DWORD i = 0; i < kEvents; ++i) ASSERT_EQ(i, got[i]) << "at " << i;
+    EXPECT_LT(messages, static_cast<int>(kEvents)) << "one message per event";
+}
+
+}  // namespace
