@@ -335,7 +335,7 @@ void CTORVADlg::DrainFirmwareEvents() {
     DWORD codes[kEventsPerBatch];
     bool more = false;
     size_t count = m_firmwareEvents.PopBatch(codes, kEventsPerBatch, &more);
-    for (size_t i = 0; i < count; ++i) LogFirmwareEvent(codes[i]);
+    LogFirmwareEvents(codes, count);
     if (more) ScheduleNextDrain();
 }
 
@@ -347,25 +347,38 @@ void CTORVADlg::ScheduleNextDrain() {
     SetTimer(kNextBatchTimer, USER_TIMER_MINIMUM, nullptr);
 }
 
-void CTORVADlg::LogFirmwareEvent(DWORD code) {
-    ++m_eventCount;
+void CTORVADlg::LogFirmwareEvent(DWORD code) { LogFirmwareEvents(&code, 1); }
 
-    switch (tovrel::RefreshForEvent(code)) {
-    case tovrel::EventRefresh::Thermal: UpdateThermalStatus(); break;
-    case tovrel::EventRefresh::AmbientLight: UpdateAmbientLight(); break;
-    case tovrel::EventRefresh::None: break;
+// Each event is counted, its panel refreshed (thermal alert, ambient light)
+// before its line is in the log, and its line time-stamped when written. The
+// lines go into the log in as few replacements as the refreshes allow, with
+// the log's drawing suspended and one scroll at the end: the cost of an edit
+// control update is per replacement, not per line.
+void CTORVADlg::LogFirmwareEvents(const DWORD* codes, size_t count) {
+    if (count == 0) return;
+    m_eventLog.SendMessage(WM_SETREDRAW, FALSE);
+    tovrel::EventLogBatch batch(&m_eventCount);
+    for (size_t i = 0; i < count; ++i) {
+        tovrel::EventRefresh refresh = tovrel::RefreshForEvent(codes[i]);
+        if (refresh != tovrel::EventRefresh::None) {
+            // The lines of the events before it are in the log first.
+            WriteEventLog(batch.Take());
+            if (refresh == tovrel::EventRefresh::Thermal) UpdateThermalStatus();
+            else UpdateAmbientLight();
+        }
+        SYSTEMTIME now;
+        ::GetLocalTime(&now);
+        batch.Add(now, codes[i]);
     }
+    WriteEventLog(batch.Take());
+    m_eventLog.SendMessage(WM_SETREDRAW, TRUE);
+    ::InvalidateRect(m_eventLog.GetSafeHwnd(), nullptr, TRUE);
+    m_eventLog.SendMessage(EM_SCROLLCARET);
+}
 
-    SYSTEMTIME now;
-    ::GetLocalTime(&now);
-    CString line = tovrel::FormatEventLine(now, code);
-
+void CTORVADlg::WriteEventLog(const tovrel::EventLogBatch::Write& write) {
+    if (!write.replaceAll && write.text.IsEmpty()) return;
     int length = m_eventLog.GetWindowTextLength();
-    if (tovrel::LogMustEmpty(m_eventCount)) {
-        m_eventCount = 0;
-        m_eventLog.SetSel(0, length);
-    } else {
-        m_eventLog.SetSel(length, length);
-    }
-    m_eventLog.ReplaceSel(line, FALSE);
+    m_eventLog.SetSel(write.replaceAll ? 0 : length, length, TRUE);
+    m_eventLog.ReplaceSel(write.text, FALSE);
 }

@@ -9,6 +9,7 @@
 #include <afxcmn.h>
 
 #include "event_queue.h"
+#include "frame_core.h"
 #include "qebi_api.h"
 #include "resource.h"
 
@@ -130,6 +131,8 @@ private:
     void UnregisterEventCallback();
     void DropQueuedEvents();
     void DrainFirmwareEvents();
+    void LogFirmwareEvents(const DWORD* codes, size_t count);
+    void WriteEventLog(const tovrel::EventLogBatch::Write& write);
     void ScheduleNextDrain();
     void ReleaseLibrary();
 };

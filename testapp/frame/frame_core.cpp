@@ -127,6 +127,24 @@ CString FormatEventLine(const SYSTEMTIME& time, DWORD code) {
 
 bool LogMustEmpty(DWORD counterAfterIncrement) { return counterAfterIncrement > kEventsPerLog; }
 
+void EventLogBatch::Add(const SYSTEMTIME& time, DWORD code) {
+    CString line = FormatEventLine(time, code);
+    if (LogMustEmpty(++*m_counter)) {
+        *m_counter = 0;
+        m_replaceAll = true;
+        m_text = line;
+    } else {
+        m_text += line;
+    }
+}
+
+EventLogBatch::Write EventLogBatch::Take() {
+    Write write{m_replaceAll, m_text};
+    m_replaceAll = false;
+    m_text.Empty();
+    return write;
+}
+
 CString FormatRegistrationLine(LONG result, DWORD lastError) {
     if (result == 0) return CString(L"Event callback registered\r\n");
     CString line;

@@ -79,6 +79,34 @@ constexpr DWORD kEventsPerLog = 1000;
 // counterAfterIncrement: the event counter once this event is counted.
 bool LogMustEmpty(DWORD counterAfterIncrement);
 
+// Gathers the lines of several events into as few log writes as possible.
+// Each Add counts the event on the counter given at construction (the
+// counter that LogMustEmpty judges) and adds its line; an event that makes
+// the log empty drops the lines gathered before it, since they would be
+// wiped with the rest of the log, and makes the next write replace the whole
+// text. Applying every Take in order gives the log the same text as writing
+// each event's line on its own.
+class EventLogBatch {
+public:
+    explicit EventLogBatch(DWORD* eventCounter) : m_counter(eventCounter), m_replaceAll(false) {}
+
+    void Add(const SYSTEMTIME& time, DWORD code);
+    bool IsEmpty() const { return !m_replaceAll && m_text.IsEmpty(); }
+
+    // The text gathered since the last Take and whether it replaces the
+    // whole log (else it is appended); the batch is empty afterwards.
+    struct Write {
+        bool replaceAll;
+        CString text;
+    };
+    Write Take();
+
+private:
+    DWORD* m_counter;
+    bool m_replaceAll;
+    CString m_text;
+};
+
 // First log line after the registration attempt.
 CString FormatRegistrationLine(LONG result, DWORD lastError);
 

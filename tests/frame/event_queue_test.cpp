@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "event_queue.h"
+#include "frame_core.h"
 
 namespace {
 
@@ -115,3 +117,57 @@ TEST(EventQueueDrain, DeliversEveryCodeInOrderFromAnotherThread) {
 }
 
 }  // namespace
+
+// ---- a batch of log lines writes what one write per event would ------------------
+
+struct BatchCase {
+    DWORD startCount;  // event counter before the first event
+    DWORD events;
+    size_t batch;       // events per batch
+    size_t flushEvery;  // a write in mid-batch every n events (a panel refresh), 0: none
+};
+
+class EventLogBatchTest : public ::testing::TestWithParam<BatchCase> {};
+
+void Apply(std::wstring* log, const tovrel::EventLogBatch::Write& write) {
+    if (write.replaceAll) log->clear();
+    *log += write.text.GetString();
+}
+
+TEST_P(EventLogBatchTest, SameLogAsOneWritePerEvent) {
+    const BatchCase& c = GetParam();
+    SYSTEMTIME time = {2026, 12, 2, 8, 9, 41, 53, 7};
+    const std::wstring start = L"Event callback registered\r\n";
+
+    std::wstring single = start;
+    DWORD singleCount = c.startCount;
+    for (DWORD i = 0; i < c.events; ++i) {
+        std::wstring line = tovrel::FormatEventLine(time, 0x20000 + i).GetString();
+        if (tovrel::LogMustEmpty(++singleCount)) {
+            singleCount = 0;
+            single = line;
+        } else {
+            single += line;
+        }
+    }
+
+    std::wstring batched = start;
+    DWORD count = c.startCount;
+    for (DWORD first = 0; first < c.events; first += static_cast<DWORD>(c.batch)) {
+        tovrel::EventLogBatch batch(&count);
+        for (DWORD i = first; i < c.events && i < first + c.batch; ++i) {
+            if (c.flushEvery && i % c.flushEvery == 0) Apply(&batched, batch.Take());
+            batch.Add(time, 0x20000 + i);
+        }
+        Apply(&batched, batch.Take());
+    }
+    EXPECT_EQ(singleCount, count);
+    ASSERT_EQ(single.size(), batched.size());
+    EXPECT_TRUE(single == batched);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, EventLogBatchTest,
+                         ::testing::Values(BatchCase{0, 1000, 64, 0}, BatchCase{0, 1001, 64, 0},
+                                           BatchCase{0, 1002, 1002, 0}, BatchCase{0, 3005, 64, 7},
+                                           BatchCase{990, 40, 64, 3}, BatchCase{0, 2500, 1000, 0},
+                                           BatchCase{999, 5, 5, 1}));
