@@ -437,3 +437,8 @@ HINSTANCE AfxGetResourceHandle();
 // Message box with the application's name as caption, owned by the main
 // window when it is visible. Returns the button chosen.
 int AfxMessageBox(const wchar_t* lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
+
+// Sets a window's text only when it differs from the current one: an
+// unchanged control is not redrawn (no flicker on periodic refreshes).
+// CWnd::SetWindowText and CWnd::SetDlgItemText go through it.
+void AfxSetWindowText(HWND hWndCtrl, const wchar_t* lpszNew);

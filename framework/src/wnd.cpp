@@ -153,7 +153,7 @@ LRESULT CWnd::Default() {
 
 CWnd* CWnd::GetDlgItem(int nID) const { return FromHandle(::GetDlgItem(m_hWnd, nID)); }
 
-void CWnd::SetDlgItemText(int nID, const wchar_t* text) { ::SetDlgItemTextW(m_hWnd, nID, text ? text : L""); }
+void CWnd::SetDlgItemText(int nID, const wchar_t* text) { AfxSetWindowText(::GetDlgItem(m_hWnd, nID), text); }
 
 void CWnd::SetDlgItemInt(int nID, UINT value, BOOL bSigned) { ::SetDlgItemInt(m_hWnd, nID, value, bSigned); }
 
@@ -168,7 +168,23 @@ UINT CWnd::GetDlgItemInt(int nID, BOOL* translated, BOOL bSigned) const {
 
 int CWnd::GetDlgCtrlID() const { return ::GetDlgCtrlID(m_hWnd); }
 
-void CWnd::SetWindowText(const wchar_t* text) { ::SetWindowTextW(m_hWnd, text ? text : L""); }
+void CWnd::SetWindowText(const wchar_t* text) { AfxSetWindowText(m_hWnd, text); }
+
+void AfxSetWindowText(HWND hWndCtrl, const wchar_t* lpszNew) {
+    if (!lpszNew) lpszNew = L"";
+    int newLength = lstrlenW(lpszNew);
+    if (::GetWindowTextLengthW(hWndCtrl) == newLength) {
+        wchar_t small[256];
+        std::wstring large;
+        wchar_t* old = small;
+        if (newLength + 1 > 256) {
+            large.resize(static_cast<size_t>(newLength) + 1);
+            old = &large[0];
+        }
+        if (::GetWindowTextW(hWndCtrl, old, newLength + 1) == newLength && wcscmp(old, lpszNew) == 0) return;
+    }
+    ::SetWindowTextW(hWndCtrl, lpszNew);
+}
 
 void CWnd::GetWindowText(CString& text) const { ReadWindowText(m_hWnd, text); }
 

@@ -186,6 +186,46 @@ TEST(Ddx, MembersBoundAndGetDlgItemReturnsThePermanentWrapper) {
     });
 }
 
+// Counts WM_SETTEXT reaching the control it subclasses.
+int g_setTexts = 0;
+WNDPROC g_controlProc = nullptr;
+LRESULT CALLBACK CountSetText(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_SETTEXT) ++g_setTexts;
+    return CallWindowProcW(g_controlProc, hwnd, msg, wp, lp);
+}
+
+TEST(Controls, UnchangedTextLeavesTheControlAlone) {
+    CTestDlg dlg;
+    RunModal(dlg, [](CTestDlg& d) {
+        HWND control = ::GetDlgItem(d.m_hWnd, 1005);
+        g_controlProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountSetText)));
+        const std::wstring longText(300, L'x');
+        const struct {
+            bool byId;  // SetDlgItemText, else SetWindowText on the control
+            const wchar_t* text;
+            int sets;
+        } steps[] = {
+            {false, L"N/A", 1}, {false, L"N/A", 0}, {true, L"N/A", 0},           {true, L"n/a", 1},
+            {true, L"n/a ", 1}, {false, L"", 1},    {true, nullptr, 0},          {false, longText.c_str(), 1},
+            {true, longText.c_str(), 0},            {false, L"xx", 1},
+        };
+        int i = 0;
+        for (const auto& step : steps) {
+            g_setTexts = 0;
+            if (step.byId) d.SetDlgItemText(1005, step.text);
+            else CWnd::FromHandle(control)->SetWindowText(step.text);
+            EXPECT_EQ(step.sets, g_setTexts) << "step " << i;
+            CString text;
+            d.GetDlgItemText(1005, text);
+            EXPECT_EQ(std::wstring(step.text ? step.text : L""), text.GetString()) << "step " << i;
+            ++i;
+        }
+        SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_controlProc));
+        d.EndDialog(IDOK);
+    });
+}
+
 TEST(Controls, EditComboButtonAndDialogItemOperations) {
     CTestDlg dlg;
     RunModal(dlg, [](CTestDlg& d) {
