@@ -42,8 +42,8 @@ const DWORD kAnswerMs = 1000;         // interrogate and WM_NULL must answer wit
 const DWORD kRecoveryDelayMs = 5000;  // the package's failure action: restart after 5 s
 
 // Growth allowed after the warm-up (see the README section on the soak).
-const long long kMaxHandleGrowth = 24;
-const long long kMaxPrivateKbGrowth = 2048;
+const long long kMaxHandleGrowth = 16;
+const long long kMaxPrivateKbGrowth = 1024;
 const long long kMaxUserObjectGrowth = 4;
 const long long kMaxGdiObjectGrowth = 8;
 
@@ -659,6 +659,21 @@ bool Run::Setup() {
     qebsim::SetDiskTemperature(1, 40);
     Say("soak: service pid %lu handle %u, Tovrel pid %lu handle %u, auto update on, library strict mode requested",
         servicePid, g_acc.service, tovrel.dwProcessId, g_acc.tovrel);
+    {
+        // What this Windows layer reports itself, before any fallback.
+        HANDLE p = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, tovrel.dwProcessId);
+        DWORD n = 0;
+        const BOOL hc = GetProcessHandleCount(p, &n);
+        const DWORD hcError = hc ? 0 : GetLastError();
+        PROCESS_MEMORY_COUNTERS_EX mc = {};
+        mc.cb = sizeof(mc);
+        const BOOL mi = GetProcessMemoryInfo(p, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&mc), sizeof(mc));
+        Say("soak: sampling calls on Tovrel: GetProcessHandleCount %s %lu (error %lu), GetProcessMemoryInfo %s "
+            "PrivateUsage %lu WorkingSetSize %lu, GetGuiResources USER %lu GDI %lu",
+            hc ? "ok" : "failed", n, hcError, mi ? "ok" : "failed", (unsigned long)mc.PrivateUsage,
+            (unsigned long)mc.WorkingSetSize, GetGuiResources(p, GR_USEROBJECTS), GetGuiResources(p, GR_GDIOBJECTS));
+        if (p) CloseHandle(p);
+    }
     const Sample s = SampleProcess(tovrel.dwProcessId);
     Say("soak: sampling Tovrel: handles %lld (from %s), private %lld KB (from %s), USER objects %lld (from %s), "
         "GDI objects %lld (GetGuiResources)",
@@ -789,10 +804,11 @@ void Run::DeviceLoss() {
     Act("device loss after 50 silent events");
     for (unsigned i = 0; i < 50; ++i) RaiseOne(silent[Pick(kLoss, 5)]);
     PollJournal();
+    if (!qebsim::ServiceStop(kDriverService)) return Fail("stopping the driver failed (error %lu)", GetLastError());
+    if (!qebsim::ServiceWaitState(kDriverService, SERVICE_STOPPED, 10000))
+        return Fail("the driver did not stop (error %lu)", GetLastError());
     SC_HANDLE drv = OpenSvc(kDriverService);
-    SERVICE_STATUS st;
-    if (!drv || !ControlService(drv, SERVICE_CONTROL_STOP, &st))
-        return Fail("stopping the driver failed (error %lu)", GetLastError());
+    if (!drv) return Fail("cannot open the driver's service (error %lu)", GetLastError());
     CloseHandle(g_ctl);
     g_ctl = INVALID_HANDLE_VALUE;
     // Whatever the service had not taken when last seen went with the device
@@ -1012,7 +1028,7 @@ void Run::Loop() {
     const double total = (end - start) / 1000.0;
     const double warm = (warmEnd - start) / 1000.0;
     nextEvent = Exp(kEvents, 1.0 / opt.rate);
-    nextBurst = Uniform(kBursts, 0.3, 0.5) * total;
+    nextBurst = warm + Uniform(kBursts, 0.1, 0.3) * (total - warm);
     nextControl = Exp(kControls, 6);
     nextPower = warm * 0.6 + Uniform(kPower, 0, 5);
     nextDisk = Exp(kDisks, 5);
