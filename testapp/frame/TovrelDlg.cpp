@@ -341,9 +341,15 @@ void CTORVADlg::DrainFirmwareEvents() {
 
 void CTORVADlg::ScheduleNextDrain() {
     // A posted message is taken before input, paint and timer messages: with
-    // input waiting, the next batch goes behind it on a one-shot timer so that
-    // a click or Alt+F4 is handled between batches.
-    if (HIWORD(::GetQueueStatus(QS_INPUT)) == 0 && ::PostMessageW(m_hWnd, kFirmwareEventsMessage, 0, 0)) return;
+    // a key, a click or a repaint waiting, the next batch goes behind it on a
+    // one-shot timer so that Escape, Alt+F4 or the close box is handled and
+    // refreshed panels are drawn between batches. (Named flags: the newer
+    // QS_INPUT bits are refused before Windows 8, and mouse moves need no
+    // priority.)
+    const UINT kWaitingInput = QS_KEY | QS_MOUSEBUTTON | QS_PAINT;
+    if ((HIWORD(::GetQueueStatus(kWaitingInput)) & kWaitingInput) == 0 &&
+        ::PostMessageW(m_hWnd, kFirmwareEventsMessage, 0, 0))
+        return;
     SetTimer(kNextBatchTimer, USER_TIMER_MINIMUM, nullptr);
 }
 
@@ -351,12 +357,13 @@ void CTORVADlg::LogFirmwareEvent(DWORD code) { LogFirmwareEvents(&code, 1); }
 
 // Each event is counted, its panel refreshed (thermal alert, ambient light)
 // before its line is in the log, and its line time-stamped when written. The
-// lines go into the log in as few replacements as the refreshes allow, with
-// the log's drawing suspended and one scroll at the end: the cost of an edit
-// control update is per replacement, not per line.
+// lines go into the log in as few replacements as the refreshes allow (one
+// per batch without them), with one scroll and one repaint at the end: the
+// cost of an edit control update is per replacement, not per line. (The
+// log's drawing is not switched off with WM_SETREDRAW around the batch: Wine's
+// edit control then stays blank afterwards.)
 void CTORVADlg::LogFirmwareEvents(const DWORD* codes, size_t count) {
     if (count == 0) return;
-    m_eventLog.SendMessage(WM_SETREDRAW, FALSE);
     tovrel::EventLogBatch batch(&m_eventCount);
     for (size_t i = 0; i < count; ++i) {
         tovrel::EventRefresh refresh = tovrel::RefreshForEvent(codes[i]);
@@ -371,9 +378,12 @@ void CTORVADlg::LogFirmwareEvents(const DWORD* codes, size_t count) {
         batch.Add(now, codes[i]);
     }
     WriteEventLog(batch.Take());
-    m_eventLog.SendMessage(WM_SETREDRAW, TRUE);
-    ::InvalidateRect(m_eventLog.GetSafeHwnd(), nullptr, TRUE);
     m_eventLog.SendMessage(EM_SCROLLCARET);
+    // Repainted whole and now: a paint request would wait behind the next
+    // batch's message, and after a replacement and a scroll Wine's edit
+    // control leaves part of what it shows unpainted.
+    ::InvalidateRect(m_eventLog.GetSafeHwnd(), nullptr, TRUE);
+    ::UpdateWindow(m_eventLog.GetSafeHwnd());
 }
 
 void CTORVADlg::WriteEventLog(const tovrel::EventLogBatch::Write& write) {
