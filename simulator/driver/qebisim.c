@@ -34,6 +34,8 @@ typedef struct SIM_HANDLE {
     LIST_ENTRY link;         /* in g.handles while listening */
     ULONG id;
     BOOLEAN listening;
+    BOOLEAN waited;          /* has issued an event wait */
+    BOOLEAN request_only;    /* first request was a framed one: gets no events until it waits */
     PIRP pending;            /* the outstanding wait, or NULL */
     ULONG dropped;           /* events refused because the queue was full */
     QEBSIM_EVENT_QUEUE queue;
@@ -170,7 +172,10 @@ static void raise_event(uint32_t code, QEBSIM_RAISE_RESULT *result)
     journal(QEBSIM_REC_EVENT_RAISED, 0, code, 0, NULL, 0);
     for (e = g.handles.Flink; e != &g.handles; e = e->Flink) {
         SIM_HANDLE *h = CONTAINING_RECORD(e, SIM_HANDLE, link);
-        PIRP irp = take_pending(h);
+        PIRP irp;
+        if (h->request_only)
+            continue;
+        irp = take_pending(h);
         result->listeners++;
         if (irp != NULL) {
             fill_event(irp, h, code);
@@ -257,6 +262,14 @@ static NTSTATUS frame_request(PIRP irp, PIO_STACK_LOCATION stack, SIM_HANDLE *h)
     effect.feature_set = -1;
 
     KeAcquireSpinLock(&g.lock, &irql);
+    /* A handle that asks for frames before it ever waits for an event is a
+     * request handle, as a feature library keeps one open for its queries:
+     * events are no longer held for it (they would pile up unread) until it
+     * waits for one. */
+    if (h != NULL && !h->waited && !h->request_only) {
+        h->request_only = TRUE;
+        qebsim_queue_init(&h->queue, h->slots, QEBSIM_QUEUE_BOUND);
+    }
     g.frames_received++;
     check = qebsim_check_frame(frame, frame ? in_len : 0, out_len);
     if (check != QEBSIM_FRAME_OK) {
@@ -297,6 +310,8 @@ static NTSTATUS wait_request(PIRP irp, PIO_STACK_LOCATION stack, SIM_HANDLE *h)
         KeReleaseSpinLock(&g.lock, irql);
         return complete(irp, STATUS_DELETE_PENDING, 0);
     }
+    h->waited = TRUE;
+    h->request_only = FALSE;
     /* One wait per handle: a second concurrent one is refused. */
     if (h->pending != NULL) {
         KeReleaseSpinLock(&g.lock, irql);
@@ -412,6 +427,8 @@ static void fill_state(QEBSIM_STATE *s)
     s->fail_next = g.fail_next;
     for (e = g.handles.Flink; e != &g.handles; e = e->Flink) {
         SIM_HANDLE *h = CONTAINING_RECORD(e, SIM_HANDLE, link);
+        if (h->request_only)
+            continue;
         s->listeners++;
         if (h->pending != NULL)
             s->pending_waits++;

@@ -7,6 +7,64 @@
 
 namespace qebi {
 
+namespace {
+
+// The library's request handle of the platform device, opened on the first
+// request and kept, as a vendor library keeps its device open; reopened
+// when a request finds the device gone (driver restarted).
+struct RequestDevice {
+    CRITICAL_SECTION lock;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    RequestDevice() { InitializeCriticalSection(&lock); }
+    ~RequestDevice() { DeleteCriticalSection(&lock); }
+};
+RequestDevice g_request;
+
+// Errors of a handle whose device went away (Wine fails requests on a handle
+// of a stopped driver with ERROR_ACCESS_DENIED). The device's own answers to
+// a frame (checksum, parameter, injected I/O error...) are not among them, so
+// a refused request is never sent twice.
+bool DeviceGone(DWORD error) {
+    switch (error) {
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_NOT_READY:
+    case ERROR_GEN_FAILURE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// One request on the kept handle; opens it when needed. Caller holds the lock.
+bool RequestLocked(DWORD code, uint8_t* frame, DWORD length, DWORD* error) {
+    if (g_request.handle == INVALID_HANDLE_VALUE) {
+        g_request.handle = CreateFileW(QEBSIM_DEVICE_PATH, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (g_request.handle == INVALID_HANDLE_VALUE) {
+            *error = GetLastError();
+            return false;
+        }
+    }
+    DWORD returned = 0;
+    if (DeviceIoControl(g_request.handle, code, frame, length, frame, length, &returned, nullptr)) return true;
+    *error = GetLastError();
+    return false;
+}
+
+}  // namespace
+
+void CloseRequestDevice() {
+    EnterCriticalSection(&g_request.lock);
+    if (g_request.handle != INVALID_HANDLE_VALUE) CloseHandle(g_request.handle);
+    g_request.handle = INVALID_HANDLE_VALUE;
+    LeaveCriticalSection(&g_request.lock);
+}
+
 bool SendKsmi(uint16_t function, const void* data, size_t dataLength, void* response,
               size_t responseLength) {
     // The largest frame this library sends is the thermal read (20 + 24).
@@ -16,14 +74,17 @@ bool SendKsmi(uint16_t function, const void* data, size_t dataLength, void* resp
         SetLastError(ERROR_BAD_ARGUMENTS);
         return false;
     }
-    HANDLE device = CreateFileW(QEBSIM_DEVICE_PATH, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (device == INVALID_HANDLE_VALUE) return false;
-    DWORD returned = 0;
-    BOOL ok = DeviceIoControl(device, QEB_IOCTL_KSMI, frame, static_cast<DWORD>(length), frame,
-                              static_cast<DWORD>(length), &returned, nullptr);
-    DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-    CloseHandle(device);
+    DWORD error = ERROR_SUCCESS;
+    EnterCriticalSection(&g_request.lock);
+    bool ok = RequestLocked(QEB_IOCTL_KSMI, frame, static_cast<DWORD>(length), &error);
+    if (!ok && g_request.handle != INVALID_HANDLE_VALUE && DeviceGone(error)) {
+        // The handle outlived the device (driver stopped and started again):
+        // one retry on a fresh handle.
+        CloseHandle(g_request.handle);
+        g_request.handle = INVALID_HANDLE_VALUE;
+        ok = RequestLocked(QEB_IOCTL_KSMI, frame, static_cast<DWORD>(length), &error);
+    }
+    LeaveCriticalSection(&g_request.lock);
     if (!ok) {
         SetLastError(error != ERROR_SUCCESS ? error : ERROR_IO_INCOMPLETE);
         return false;

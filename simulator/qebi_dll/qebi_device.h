@@ -1,6 +1,6 @@
 // Thin Win32 side of the stand-in library: one framed KSMI request per call
-// on its own handle of the platform device, and journal notes to the
-// simulator's control device.
+// on the library's kept request handle of the platform device, and journal
+// notes to the simulator's control device.
 #pragma once
 #include <windows.h>
 #include <stddef.h>
@@ -14,6 +14,9 @@ namespace qebi {
 // and the last error tells why.
 bool SendKsmi(uint16_t function, const void* data, size_t dataLength, void* response,
               size_t responseLength);
+
+// Closes the kept request handle (the library is being released).
+void CloseRequestDevice();
 
 // Opens the platform device for the event wait: read/write, overlapped.
 HANDLE OpenEventDevice();

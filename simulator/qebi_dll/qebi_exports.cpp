@@ -101,6 +101,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
         return qebi::EventsAttach() ? TRUE : FALSE;
     case DLL_PROCESS_DETACH:
         qebi::EventsDetach(reserved != nullptr);
+        // At process exit the system closes it.
+        if (reserved == nullptr) qebi::CloseRequestDevice();
         break;
     default:
         break;

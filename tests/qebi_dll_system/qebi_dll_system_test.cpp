@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -678,6 +679,7 @@ TEST_F(QebiLibrary, LeakSwitchLeaksOneHandlePerEntryPointCall) {
     for (bool leak : {false, true}) {
         ReloadWith(api_, L"QEBI_STANDIN_LEAK_HANDLES", leak ? L"1" : nullptr);
         auto query = Entry<QEB_GET_STATUS>("Get_Power_Meter");
+        query();  // opens the library's request handle, which it keeps
         uintptr_t before = NextHandleSlot();
         for (int i = 0; i < 50; ++i) query();
         EXPECT_EQ(before + (leak ? 50 : 0), NextHandleSlot()) << "leak switch " << leak;
@@ -779,6 +781,35 @@ TEST_F(QebiLibrary, TenThousandEventsArriveInOrder) {
            " last delivery %.3f s after the last raise), deepest queue %u\n",
            static_cast<unsigned long>(kCount), seconds, kCount / seconds, raising, seconds - raising, deepest);
     EXPECT_EQ(0, api_.unreg(RecordingCallback, &recorder_));
+}
+
+// ---- the library's request handle ----------------------------------------------
+
+// Queries go through one handle that the library keeps, as a vendor library
+// does; it survives a restart of the device's driver by opening a new one.
+// (Named to run last: it restarts the simulated driver.)
+TEST_F(QebiLibrary, ZQueriesKeepOneHandleAndReopenAfterTheDeviceReturns) {
+    auto query = Entry<QEB_GET_STATUS>("Get_Power_Meter");
+    ASSERT_TRUE(qebsim::SetFeature(QEB_FEAT_POWER_METER, 0x00050031));
+    const uint32_t seq = qebsim::NextSeq();
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(0x00050031, query()) << i;
+    std::set<uint32_t> handles;
+    int opens = 0;
+    for (const QEBSIM_RECORD& r : JournalFrom(seq)) {
+        if (r.kind == QEBSIM_REC_FRAME) handles.insert(r.handle_id);
+        if (r.kind == QEBSIM_REC_OPEN) ++opens;
+    }
+    EXPECT_EQ(1u, handles.size()) << "frames came on " << handles.size() << " handles";
+    EXPECT_LE(opens, 1);
+    EXPECT_EQ(0u, Listeners()) << "the request handle counts as an event listener";
+
+    ASSERT_TRUE(qebsim::ServiceStop(QEBSIM_SERVICE_NAME)) << GetLastError();
+    ASSERT_TRUE(qebsim::ServiceWaitState(QEBSIM_SERVICE_NAME, SERVICE_STOPPED, 5000));
+    EXPECT_EQ(static_cast<LONG>(0x80000000), query()) << "answered with the device stopped";
+    ASSERT_TRUE(qebsim::ServiceStart(QEBSIM_SERVICE_NAME)) << GetLastError();
+    ASSERT_TRUE(WaitFor([] { return Listeners() != 0xFFFFFFFFu; }, 5000)) << "the driver did not come back";
+    ASSERT_TRUE(qebsim::SetFeature(QEB_FEAT_POWER_METER, 0x00070031));
+    EXPECT_EQ(0x00070031, query()) << "no answer after the device came back";
 }
 
 }  // namespace

@@ -271,6 +271,29 @@ TEST(Events, TwoListenersGetEveryEventInOrder) {
     }
 }
 
+// A handle that asks for frames before it ever waits (a feature library's
+// request handle) holds no events: they would pile up unread until the
+// queue overflows. Once it waits it is a listener like any other.
+TEST(Events, RequestHandleHoldsNoEventsUntilItWaits) {
+    Listener requests;
+    ASSERT_TRUE(requests.valid());
+    const uint32_t listenersBefore = State().listeners;
+    std::vector<uint8_t> f = Frame(static_cast<uint16_t>(QEB_KSMI_READ_FEATURE(QEB_FEAT_WIFI)), 24);
+    DWORD got = 0;
+    ASSERT_TRUE(DeviceIoControl(requests.handle(), QEB_IOCTL_KSMI, f.data(), 24, f.data(), 24, &got, nullptr) ||
+                GetLastError() == ERROR_IO_PENDING);
+    EXPECT_EQ(listenersBefore - 1, State().listeners);
+    QEBSIM_RAISE_RESULT res{};
+    ASSERT_TRUE(qebsim::RaiseEvent(0x1003, &res));
+    EXPECT_EQ(0u, res.queued) << "an event was held for the request handle";
+    ASSERT_TRUE(requests.Start());
+    EXPECT_FALSE(requests.Done()) << "the wait got an event raised before it";
+    ASSERT_TRUE(qebsim::RaiseEvent(0x1004, &res));
+    uint32_t code = 0;
+    ASSERT_EQ(0u, requests.Finish(2000, &code));
+    EXPECT_EQ(0x1004u, code);
+}
+
 TEST(Events, SecondConcurrentWaitOnOneHandleIsRefused) {
     Listener a;
     ASSERT_TRUE(a.valid());
