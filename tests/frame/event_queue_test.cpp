@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <ostream>
 #include <vector>
 
 #include "event_queue.h"
@@ -21,6 +22,10 @@ struct PostRuleCase {
     const char* name;
     std::vector<Step> steps;
 };
+
+// Case names in test names: the default would print the vector's heap
+// address, which differs between CTest's listing and the run.
+void PrintTo(const PostRuleCase& c, std::ostream* os) { *os << c.name; }
 
 class PostRuleTest : public ::testing::TestWithParam<PostRuleCase> {};
 
@@ -126,6 +131,10 @@ struct BatchCase {
     size_t batch;       // events per batch
     size_t flushEvery;  // a write in mid-batch every n events (a panel refresh), 0: none
 };
+
+void PrintTo(const BatchCase& c, std::ostream* os) {
+    *os << "from" << c.startCount << "_events" << c.events << "_batch" << c.batch << "_flush" << c.flushEvery;
+}
 
 class EventLogBatchTest : public ::testing::TestWithParam<BatchCase> {};
 
