@@ -7,26 +7,28 @@ namespace qebtest {
 
 namespace {
 
-BOOL CALLBACK CollectDialog(HWND hwnd, LPARAM param) {
-    auto* found = reinterpret_cast<std::vector<HelperDialog>*>(param);
+// A visible dialog of another process; its process id in *pid.
+bool IsOthersDialog(HWND hwnd, DWORD* pid) {
     wchar_t className[32];
     if (!IsWindowVisible(hwnd) || GetClassNameW(hwnd, className, 32) == 0 || lstrcmpW(className, L"#32770") != 0)
-        return TRUE;
+        return false;
+    *pid = 0;
+    GetWindowThreadProcessId(hwnd, pid);
+    return *pid != GetCurrentProcessId();
+}
+
+BOOL CALLBACK CollectDialog(HWND hwnd, LPARAM param) {
+    auto* found = reinterpret_cast<std::vector<HelperDialog>*>(param);
     DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (pid == GetCurrentProcessId() || GetDlgItem(hwnd, 101) == nullptr) return TRUE;
+    if (!IsOthersDialog(hwnd, &pid) || GetDlgItem(hwnd, 101) == nullptr) return TRUE;
     found->push_back({hwnd, pid, DialogText(hwnd), GetTickCount()});
     return TRUE;
 }
 
 BOOL CALLBACK CollectMessageBox(HWND hwnd, LPARAM param) {
     auto* found = reinterpret_cast<std::vector<MessageBoxSeen>*>(param);
-    wchar_t className[32];
-    if (!IsWindowVisible(hwnd) || GetClassNameW(hwnd, className, 32) == 0 || lstrcmpW(className, L"#32770") != 0)
-        return TRUE;
     DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (pid == GetCurrentProcessId() || GetDlgItem(hwnd, 101) != nullptr || GetDlgItem(hwnd, 0xFFFF) == nullptr)
+    if (!IsOthersDialog(hwnd, &pid) || GetDlgItem(hwnd, 101) != nullptr || GetDlgItem(hwnd, 0xFFFF) == nullptr)
         return TRUE;
     wchar_t caption[128] = L"", text[512] = L"";
     GetWindowTextW(hwnd, caption, 128);
