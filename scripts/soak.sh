@@ -1,7 +1,8 @@
 #!/bin/bash
 # Soak and fault-injection run of the kit on a simulated PC.
 #   soak.sh [--minutes N] [--seed S] [--rate EVENTS_PER_S]
-#           [--inject-leak N] [--library-leak] [--no-setup] [--tag NAME]
+#           [--device-loss-every MINUTES] [--inject-leak N] [--library-leak]
+#           [--no-setup] [--tag NAME]
 # Starts the simulated PC (Xvfb desktop), installs the kit with its package,
 # then tests/soak/soak_driver.exe opens Tovrel's dialog (auto update on, the
 # stand-in library in strict mode) and drives a seeded random mix of firmware
@@ -10,6 +11,8 @@
 # lost, nothing hangs and nothing grows. The last line is the verdict:
 #   soak: PASS minutes=... | soak: FAIL <reason>
 # Exit code 0 only on PASS.
+#   --device-loss-every MINUTES  more device losses after the one in the
+#                    warm-up (default: that one only)
 #   --inject-leak N  the driver leaks N handles a second into Tovrel: the run
 #                    must end in FAIL (proof that the growth check works)
 #   --library-leak   the same through the stand-in library's own switch
@@ -22,8 +25,8 @@ set -uo pipefail
 source "$(dirname "$0")/env.sh"
 cd "$QEB_ROOT"
 
-minutes=10 seed=1 rate=4 leak=0 library_leak=0 setup=1 tag=run
-usage() { sed -n '2,20p' "$0" >&2; exit 2; }
+minutes=10 seed=1 rate=4 leak=0 library_leak=0 setup=1 tag=run loss_every=0
+usage() { sed -n '2,23p' "$0" >&2; exit 2; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --minutes) minutes="${2:?}"; shift 2 ;;
@@ -31,6 +34,7 @@ while [ $# -gt 0 ]; do
     --rate) rate="${2:?}"; shift 2 ;;
     --inject-leak) leak="${2:?}"; shift 2 ;;
     --library-leak) library_leak=1; shift ;;
+    --device-loss-every) loss_every="${2:?}"; shift 2 ;;
     --no-setup) setup=0; shift ;;
     --tag) tag="${2:?}"; shift 2 ;;
     *) usage ;;
@@ -81,7 +85,7 @@ out="$PREFIX/soak-output.log"
 QEBI_STANDIN_STRICT=1 timeout --kill-after=10 "$(awk "BEGIN{print int($minutes*60 + 300)}")" \
   "$WINE" "$QEB_BUILD/bin/soak_driver.exe" --minutes "$minutes" --seed "$seed" --rate "$rate" \
   --services-log "$(winpath "$PREFIX/services.log")" --actions-log "$(winpath "$PREFIX/soak-actions.log")" \
-  --inject-leak "$leak" </dev/null >"$out" 2>&1 &
+  --inject-leak "$leak" --device-loss-every "$loss_every" </dev/null >"$out" 2>&1 &
 driver_pid=$!
 tail -n +1 -f --pid="$driver_pid" "$out" | grep --line-buffered -v -E '^soak: (PASS|FAIL)' &
 tail_pid=$!

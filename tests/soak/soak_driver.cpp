@@ -13,6 +13,7 @@
 //   soak_driver --minutes M --seed S --rate R --services-log Z:\...\services.log
 //               [--inject-leak N]   (duplicates N handles a second into Tovrel)
 //               [--actions-log PATH] (every action with its time)
+//               [--device-loss-every MINUTES] (more device losses after the warm-up)
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -82,6 +83,7 @@ struct Options {
     std::wstring servicesLog;
     int injectLeak = 0;
     std::wstring actionsLog;
+    double lossEvery = 0;  // seconds between device losses after the warm-up (0: one, in the warm-up)
 };
 
 bool ParseOptions(int argc, wchar_t** argv, Options* o) {
@@ -95,6 +97,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options* o) {
         else if (a == L"--services-log") o->servicesLog = v;
         else if (a == L"--inject-leak") o->injectLeak = _wtoi(v);
         else if (a == L"--actions-log") o->actionsLog = v;
+        else if (a == L"--device-loss-every") o->lossEvery = _wtof(v) * 60;
         else return false;
     }
     return o->minutes > 0 && o->rate > 0 && !o->servicesLog.empty();
@@ -805,8 +808,15 @@ void Run::DeviceLoss() {
     for (unsigned i = 0; i < 50; ++i) RaiseOne(silent[Pick(kLoss, 5)]);
     PollJournal();
     if (!qebsim::ServiceStop(kDriverService)) return Fail("stopping the driver failed (error %lu)", GetLastError());
-    if (!qebsim::ServiceWaitState(kDriverService, SERVICE_STOPPED, 10000))
-        return Fail("the driver did not stop (error %lu)", GetLastError());
+    if (!qebsim::ServiceWaitState(kDriverService, SERVICE_STOPPED, 10000)) {
+        SERVICE_STATUS_PROCESS ds = {};
+        qebsim::ServiceQuery(kDriverService, &ds);
+        HANDLE probe = CreateFileW(QEBSIM_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        const bool gone = probe == INVALID_HANDLE_VALUE;
+        if (!gone) CloseHandle(probe);
+        return Fail("the simulated driver did not stop: state %lu, its control device %s (a crash of its host is "
+                    "in services.log)", ds.dwCurrentState, gone ? "gone" : "still there");
+    }
     SC_HANDLE drv = OpenSvc(kDriverService);
     if (!drv) return Fail("cannot open the driver's service (error %lu)", GetLastError());
     CloseHandle(g_ctl);
@@ -1034,7 +1044,8 @@ void Run::Loop() {
     nextDisk = Exp(kDisks, 5);
     nextFail = Exp(kFails, 7);
     deviceLossAt.push_back(warm * 0.25);
-    for (double t = warm + 300; t < total - 60; t += 300) deviceLossAt.push_back(t);
+    if (opt.lossEvery > 0)
+        for (double t = warm + opt.lossEvery; t < total - 60; t += opt.lossEvery) deviceLossAt.push_back(t);
     size_t nextLoss = 0;
     while (!Failed() && Now() < end) {
         const double t = Elapsed();
