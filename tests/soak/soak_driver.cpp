@@ -176,7 +176,9 @@ void TakeRecord(const QEBSIM_RECORD& r) {
             ++g_acc.raised;
             ++g_acc.raisedSinceDriverStart;
             if (g_acc.service == 0) ++g_acc.raisedServiceDown;
-            for (auto& h : g_acc.open) h.second.expected.push_back(r.code);
+            // The driver holds events only for handles that have waited.
+            for (auto& h : g_acc.open)
+                if (h.second.listener) h.second.expected.push_back(r.code);
             break;
         case QEBSIM_REC_EVENT_DELIVERED: {
             auto it = g_acc.open.find(r.handle_id);
@@ -590,6 +592,7 @@ struct Run {
     void Probe();
     bool Quiesce(const char* why);
     void ReadLog(uint64_t* lines, uint32_t* lastCode);
+    bool SetAutoUpdate(bool on);
     void SampleAll(bool record);
     void Progress();
     void InjectLeak();
@@ -608,6 +611,21 @@ void Run::ReadLog(uint64_t* lines, uint32_t* lastCode) {
         if (soak::ParseLogLineCode(text.substr(pos, e - pos), lastCode)) ++*lines;
         pos = e + 2;
     }
+}
+
+// Clicks Tovrel's Auto Update check box until it shows `on`.
+bool Run::SetAutoUpdate(bool on) {
+    HWND box = GetDlgItem(dialog, kAutoUpdateId);
+    DWORD_PTR checked = 0;
+    SendMessageTimeoutW(box, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &checked);
+    if ((checked == BST_CHECKED) == on) return true;
+    PostMessageW(box, BM_CLICK, 0, 0);
+    for (int i = 0; i < 50; ++i) {
+        Sleep(100);
+        SendMessageTimeoutW(box, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &checked);
+        if ((checked == BST_CHECKED) == on) return true;
+    }
+    return false;
 }
 
 bool Run::Setup() {
@@ -649,13 +667,7 @@ bool Run::Setup() {
     g_acc.tovrel = WaitNewListener(10000);
     if (!g_acc.tovrel) return Fail("Tovrel's library does not wait for firmware events"), false;
 
-    PostMessageW(GetDlgItem(dialog, kAutoUpdateId), BM_CLICK, 0, 0);
-    DWORD_PTR checked = 0;
-    for (int i = 0; i < 50 && checked != BST_CHECKED; ++i) {
-        Sleep(100);
-        SendMessageTimeoutW(GetDlgItem(dialog, kAutoUpdateId), BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &checked);
-    }
-    if (checked != BST_CHECKED) return Fail("Tovrel's Auto Update did not tick"), false;
+    if (!SetAutoUpdate(true)) return Fail("Tovrel's Auto Update did not tick"), false;
 
     // A disk with a temperature, the firmware healthy.
     qebsim::SetHealth(0x00400001);
@@ -1179,6 +1191,7 @@ bool Run::Finish() {
         (long)g_keysUp, (long)g_keysDown, (unsigned long long)g_acc.sasNotes, (unsigned long long)g_acc.suspendNotes,
         (unsigned long long)g_eventLog.greenRed, (unsigned long long)g_eventLog.redGreen,
         (unsigned long long)g_eventLog.details);
+    Say("soak: summary: slowest answer of the service or Tovrel's window: %lu ms", (unsigned long)maxTurnaround);
     Say("soak: summary: growth after the warm-up: qebevent handles %lld->%lld private %lld->%lld KB USER %lld->%lld "
         "GDI %lld->%lld; tovrel handles %lld->%lld private %lld->%lld KB USER %lld->%lld GDI %lld->%lld%s",
         sh0, sh1, sp0, sp1, su0, su1, sg0, sg1, th0, th1, tp0, tp1, tu0, tu1, tg0, tg1,
