@@ -108,6 +108,7 @@ const char* RecordKindName(uint32_t kind) {
     case QEBSIM_REC_FEATURE_SET: return "FEATURE_SET";
     case QEBSIM_REC_DISK: return "DISK";
     case QEBSIM_REC_EVENT_SHORT: return "SHORT";
+    case QEBSIM_REC_DEVICE: return "DEVICE";
     default: return "UNKNOWN";
     }
 }
@@ -139,6 +140,9 @@ std::string FormatRecord(const QEBSIM_RECORD& r, int64_t baseQpc, int64_t qpcFre
         break;
     case QEBSIM_REC_EVENT_SHORT:
         std::snprintf(buf, sizeof(buf), " handle=%u code=0x%04X bytes=%d", r.handle_id, r.code, r.status);
+        break;
+    case QEBSIM_REC_DEVICE:
+        std::snprintf(buf, sizeof(buf), " %s handles_dead=%d", r.code ? "back" : "lost", r.status);
         break;
     case QEBSIM_REC_WAIT_ENDED:
         std::snprintf(buf, sizeof(buf), " handle=%u status=0x%08X", r.handle_id, static_cast<uint32_t>(r.status));

@@ -21,6 +21,7 @@ const char kUsage[] =
     "                                mic vol ambient power thermal cad battery usb fsc health\n"
     "  fail-next N                   the next N framed requests fail\n"
     "  short-next BYTES              the next event completion carries only BYTES (0-3) bytes\n"
+    "  device lose | restore         \\\\.\\QEBI goes away under its users / comes back\n"
     "  journal [--from SEQ] [--raw]  print the journal (frames in hex; --raw: all data)\n"
     "  clear-journal                 empty the journal\n"
     "  state                         print the firmware state and counters\n"
@@ -140,9 +141,10 @@ int CmdState() {
         std::printf("feature.%s=0x%08X\n", qebictl::FeatureName(i), static_cast<uint32_t>(s.features[i]));
     std::printf("readings=%s\n", qebictl::HexBytes(s.readings, 20).c_str());
     std::printf("fail_next=%u\nlisteners=%u\npending_waits=%u\nevents_raised=%u\nevents_delivered=%u\n"
-                "events_dropped=%u\nframes_received=%u\nframes_rejected=%u\njournal_next_seq=%u\nevents_short=%u\n",
+                "events_dropped=%u\nframes_received=%u\nframes_rejected=%u\njournal_next_seq=%u\nevents_short=%u\n"
+                "device_lost=%u\n",
                 s.fail_next, s.listeners, s.pending_waits, s.events_raised, s.events_delivered, s.events_dropped,
-                s.frames_received, s.frames_rejected, s.journal_next_seq, s.events_short);
+                s.frames_received, s.frames_rejected, s.journal_next_seq, s.events_short, s.device_lost);
     return 0;
 }
 
@@ -238,6 +240,10 @@ int main(int argc, char** argv) {
     if (cmd == "feature") return CmdFeature(a);
     if (cmd == "fail-next") return CmdWord(a, qebsim::FailNext, "fail-next");
     if (cmd == "short-next") return CmdWord(a, qebsim::ShortNext, "short-next");
+    if (cmd == "device") {
+        if (a.size() != 1 || (a[0] != "lose" && a[0] != "restore")) return Usage();
+        return qebsim::SetDevicePresent(a[0] == "restore") ? 0 : Fail("device");
+    }
     if (cmd == "journal") return CmdJournal(a);
     if (cmd == "clear-journal") return a.empty() ? (qebsim::ClearJournal() ? 0 : Fail("clear-journal")) : Usage();
     if (cmd == "state") return a.empty() ? CmdState() : Usage();

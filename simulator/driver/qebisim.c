@@ -36,6 +36,7 @@ typedef struct SIM_HANDLE {
     BOOLEAN listening;
     BOOLEAN waited;          /* has issued an event wait */
     BOOLEAN request_only;    /* first request was a framed one: gets no events until it waits */
+    BOOLEAN dead;            /* open when the device was lost: every request fails */
     PIRP pending;            /* the outstanding wait, or NULL */
     ULONG dropped;           /* events refused because the queue was full */
     QEBSIM_EVENT_QUEUE queue;
@@ -62,6 +63,8 @@ static struct {
     ULONG frames_rejected;
     ULONG events_short;
     ULONG short_next;        /* bytes of the next completion, or SIM_NO_SHORT */
+    BOOLEAN device_lost;     /* \\.\QEBI removed by QEBSIM_IOCTL_DEVICE_PRESENT 0 */
+    LIST_ENTRY dead_handles; /* handles open when the device was lost */
     LONGLONG qpc_frequency;
 } g;
 
@@ -227,7 +230,10 @@ static void detach_handle(SIM_HANDLE *h, NTSTATUS status, uint32_t record)
 static NTSTATUS platform_create(PIRP irp, PIO_STACK_LOCATION stack)
 {
     KIRQL irql;
-    SIM_HANDLE *h = ExAllocatePoolWithTag(NonPagedPool, sizeof(SIM_HANDLE), SIM_TAG);
+    SIM_HANDLE *h;
+    if (g.device_lost)  /* reached by its NT name; the link is gone */
+        return complete(irp, STATUS_NO_SUCH_DEVICE, 0);
+    h = ExAllocatePoolWithTag(NonPagedPool, sizeof(SIM_HANDLE), SIM_TAG);
     if (h == NULL)
         return complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
     RtlZeroMemory(h, FIELD_OFFSET(SIM_HANDLE, slots));
@@ -339,6 +345,8 @@ static NTSTATUS wait_request(PIRP irp, PIO_STACK_LOCATION stack, SIM_HANDLE *h)
 static NTSTATUS platform_control(PIRP irp, PIO_STACK_LOCATION stack)
 {
     SIM_HANDLE *h = stack->FileObject ? stack->FileObject->FsContext : NULL;
+    if (h != NULL && h->dead)
+        return complete(irp, STATUS_DEVICE_REMOVED, 0);
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {
     case QEB_IOCTL_KSMI:
     case QEB_IOCTL_KNVS:
@@ -441,6 +449,68 @@ static void fill_state(QEBSIM_STATE *s)
     s->journal_next_seq = g.journal.next_seq;
     s->events_short = g.events_short;
     s->short_next = g.short_next;
+    s->device_lost = g.device_lost;
+}
+
+/* The platform device goes away under its users, as on a surprise removal:
+ * pended waits fail, open handles fail every later request, new opens fail.
+ * The handles stay allocated until their close. */
+static NTSTATUS lose_device(void)
+{
+    LIST_ENTRY done;
+    UNICODE_STRING link;
+    KIRQL irql;
+    LONG dead = 0;
+
+    InitializeListHead(&done);
+    KeAcquireSpinLock(&g.lock, &irql);
+    if (g.device_lost) {
+        KeReleaseSpinLock(&g.lock, irql);
+        return STATUS_SUCCESS;
+    }
+    g.device_lost = TRUE;
+    while (!IsListEmpty(&g.handles)) {
+        PLIST_ENTRY e = RemoveHeadList(&g.handles);
+        SIM_HANDLE *h = CONTAINING_RECORD(e, SIM_HANDLE, link);
+        PIRP irp = take_pending(h);
+        h->listening = FALSE;
+        h->dead = TRUE;
+        qebsim_queue_init(&h->queue, h->slots, QEBSIM_QUEUE_BOUND);
+        if (irp != NULL) {
+            irp->IoStatus.Status = STATUS_DEVICE_REMOVED;
+            irp->IoStatus.Information = 0;
+            InsertTailList(&done, &irp->Tail.Overlay.ListEntry);
+            journal(QEBSIM_REC_WAIT_ENDED, h->id, 0, (int32_t)STATUS_DEVICE_REMOVED, NULL, 0);
+        }
+        InsertTailList(&g.dead_handles, &h->link);
+        dead++;
+    }
+    journal(QEBSIM_REC_DEVICE, 0, 0, dead, NULL, 0);
+    KeReleaseSpinLock(&g.lock, irql);
+    complete_list(&done);
+    RtlInitUnicodeString(&link, L"\\DosDevices\\QEBI");
+    IoDeleteSymbolicLink(&link);
+    return STATUS_SUCCESS;
+}
+
+static NTSTATUS restore_device(void)
+{
+    UNICODE_STRING link, dev;
+    NTSTATUS status;
+    KIRQL irql;
+
+    if (!g.device_lost)
+        return STATUS_SUCCESS;
+    RtlInitUnicodeString(&link, L"\\DosDevices\\QEBI");
+    RtlInitUnicodeString(&dev, L"\\Device\\QEBI");
+    status = IoCreateSymbolicLink(&link, &dev);
+    if (!NT_SUCCESS(status))
+        return status;
+    KeAcquireSpinLock(&g.lock, &irql);
+    g.device_lost = FALSE;
+    journal(QEBSIM_REC_DEVICE, 0, 1, 0, NULL, 0);
+    KeReleaseSpinLock(&g.lock, irql);
+    return STATUS_SUCCESS;
 }
 
 static NTSTATUS control_request(PIRP irp, PIO_STACK_LOCATION stack)
@@ -468,6 +538,13 @@ static NTSTATUS control_request(PIRP irp, PIO_STACK_LOCATION stack)
             return complete(irp, STATUS_SUCCESS, 0);
         RtlCopyMemory(buf, &result, sizeof(result));
         return complete(irp, STATUS_SUCCESS, sizeof(result));
+    }
+    case QEBSIM_IOCTL_DEVICE_PRESENT: {
+        uint32_t present;
+        if (in_len < sizeof(uint32_t))
+            return complete(irp, STATUS_INVALID_PARAMETER, 0);
+        present = *(const uint32_t *)buf;
+        return complete(irp, present ? restore_device() : lose_device(), 0);
     }
     case QEBSIM_IOCTL_SHORT_NEXT: {
         uint32_t bytes;
@@ -630,6 +707,13 @@ static NTSTATUS NTAPI dispatch(PDEVICE_OBJECT device, PIRP irp)
         /* Wine sends only this one when a handle closes with a wait pended. */
         if (ext->kind == DEV_PLATFORM && stack->FileObject && stack->FileObject->FsContext) {
             SIM_HANDLE *h = stack->FileObject->FsContext;
+            if (h->dead) {
+                KIRQL irql;
+                KeAcquireSpinLock(&g.lock, &irql);
+                RemoveEntryList(&h->link);
+                h->dead = FALSE;
+                KeReleaseSpinLock(&g.lock, irql);
+            }
             detach_handle(h, STATUS_CANCELLED, QEBSIM_REC_CLOSE);
             stack->FileObject->FsContext = NULL;
             ExFreePoolWithTag(h, SIM_TAG);
@@ -675,6 +759,8 @@ static VOID NTAPI driver_unload(PDRIVER_OBJECT driver)
         }
         InsertTailList(&gone, &h->link);
     }
+    while (!IsListEmpty(&g.dead_handles))
+        InsertTailList(&gone, RemoveHeadList(&g.dead_handles));
     KeReleaseSpinLock(&g.lock, irql);
     complete_list(&done);
     /* Windows unloads only once every handle is closed; Wine unloads on a
@@ -684,7 +770,8 @@ static VOID NTAPI driver_unload(PDRIVER_OBJECT driver)
         ExFreePoolWithTag(CONTAINING_RECORD(e, SIM_HANDLE, link), SIM_TAG);
     }
 
-    delete_link(L"\\DosDevices\\QEBI");
+    if (!g.device_lost)
+        delete_link(L"\\DosDevices\\QEBI");
     delete_link(L"\\DosDevices\\QEBISimCtl");
     for (n = 0; n < SIM_DRIVES; ++n) {
         if (g.disk_linked[n]) {
@@ -737,6 +824,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry)
     g.short_next = SIM_NO_SHORT;
     KeInitializeSpinLock(&g.lock);
     InitializeListHead(&g.handles);
+    InitializeListHead(&g.dead_handles);
     qebsim_firmware_init(&g.fw);
     KeQueryPerformanceCounter(&freq);
     g.qpc_frequency = freq.QuadPart;

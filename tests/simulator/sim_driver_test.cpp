@@ -294,6 +294,37 @@ TEST(Events, RequestHandleHoldsNoEventsUntilItWaits) {
     EXPECT_EQ(0x1004u, code);
 }
 
+// A device lost under its users: the pended wait and every later request on
+// an old handle fail with ERROR_DEVICE_REMOVED, opens fail until it is back;
+// then new handles work and the old ones stay dead.
+TEST(Events, LostDeviceFailsOldHandlesUntilReopened) {
+    Listener old;
+    ASSERT_TRUE(old.valid());
+    ASSERT_TRUE(old.Start());
+    ASSERT_TRUE(qebsim::SetDevicePresent(false));
+    uint32_t code = 0;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DEVICE_REMOVED), old.Finish(2000, &code));
+    EXPECT_EQ(1u, State().device_lost);
+    DWORD error = 0;
+    EXPECT_FALSE(old.Start(&error));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DEVICE_REMOVED), error);
+    HANDLE whileLost = CreateFileW(QEBSIM_DEVICE_PATH, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_OVERLAPPED, nullptr);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, whileLost);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+    if (whileLost != INVALID_HANDLE_VALUE) CloseHandle(whileLost);
+
+    ASSERT_TRUE(qebsim::SetDevicePresent(true));
+    Listener fresh;
+    ASSERT_TRUE(fresh.valid()) << GetLastError();
+    ASSERT_TRUE(fresh.Start());
+    ASSERT_TRUE(qebsim::RaiseEvent(0x1021));
+    ASSERT_EQ(0u, fresh.Finish(2000, &code));
+    EXPECT_EQ(0x1021u, code);
+    EXPECT_FALSE(old.Start(&error)) << "an old handle came back to life";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DEVICE_REMOVED), error);
+}
+
 TEST(Events, SecondConcurrentWaitOnOneHandleIsRefused) {
     Listener a;
     ASSERT_TRUE(a.valid());

@@ -114,6 +114,15 @@ enum {
  * QEBSIM_REC_EVENT_SHORT. A device may complete a request short; this lets
  * tests show what a listener makes of it. */
 #define QEBSIM_IOCTL_SHORT_NEXT      QEBSIM_CODE(0xA0B)
+/* in: uint32 1 = lose the platform device, 0 = bring it back. Losing it
+ * completes every pended wait with STATUS_DEVICE_REMOVED, fails every later
+ * request on a handle open at that moment with the same status and removes
+ * \\.\QEBI (opens fail with error 2) until it is brought back; new handles
+ * work again then, old ones stay dead. The firmware state and the journal
+ * are kept. A device loss without unloading the driver: Wine unloads a
+ * stopped driver with handles still open, and their later use or close can
+ * crash the driver's host process. */
+#define QEBSIM_IOCTL_DEVICE_PRESENT  QEBSIM_CODE(0xA0C)
 
 #define QEBSIM_NOTE_SAS       1u   /* stand-in sas.dll */
 #define QEBSIM_NOTE_POWRPROF  2u   /* stand-in PowrProf.dll */
@@ -156,6 +165,7 @@ typedef struct QEBSIM_STATE {
     uint32_t journal_next_seq;
     uint32_t events_short;       /* completions cut short (SHORT_NEXT) */
     uint32_t short_next;         /* bytes of the armed short completion, 0xFFFFFFFF if none */
+    uint32_t device_lost;        /* 1 while the platform device is lost (DEVICE_PRESENT 0) */
 } QEBSIM_STATE;
 
 enum {
@@ -170,7 +180,8 @@ enum {
     QEBSIM_REC_NOTE = 9,            /* code = source; data = UTF-16 text */
     QEBSIM_REC_FEATURE_SET = 10,    /* code = feature index; status = value set */
     QEBSIM_REC_DISK = 11,           /* code = SMART ioctl; handle_id = drive; status */
-    QEBSIM_REC_EVENT_SHORT = 12     /* handle_id, code = event code; status = bytes completed */
+    QEBSIM_REC_EVENT_SHORT = 12,    /* handle_id, code = event code; status = bytes completed */
+    QEBSIM_REC_DEVICE = 13          /* code = 0 lost, 1 back; status = handles made dead */
 };
 
 #define QEBSIM_RECORD_DATA 192u
