@@ -132,7 +132,8 @@ int main(int argc, char** argv) {
     if (!p.Start(L"bench", L"frame_fake_qebi_full.dll", L"",
                  {{L"FAKE_QEBI_EVENTS", L"0x1003"},
                   {L"FAKE_QEBI_REPEAT", std::to_wstring(kEvents)},
-                  {L"FAKE_QEBI_DELAY_MS", L"3000"}})) {
+                  {L"FAKE_QEBI_DELAY_MS", L"3000"},
+                  {L"FAKE_QEBI_QUIET", L"1"}})) {
         printf("cannot start Tovrel\n");
         return 1;
     }

@@ -8,6 +8,8 @@
 //   FAKE_QEBI_EVENTS     comma-separated event codes fired after registration
 //   FAKE_QEBI_REPEAT     times the list is fired (default 1)
 //   FAKE_QEBI_DELAY_MS   wait before the first event (default 500)
+//   FAKE_QEBI_QUIET      1: queries and setters write no log line (a benchmark
+//                        then times the dialog, not this file's appends)
 // After every 1000 events and at the end, the elapsed time and the
 // process's private bytes go to the log (CHUNK and FIRED lines).
 // Built three times: complete, without Get_PC_Health_Status
@@ -65,15 +67,17 @@ LONG Result(const char* entry, LONG fallback) {
     return EnvNumber(name, fallback);
 }
 
+bool CallsLogged() { return EnvNumber(L"FAKE_QEBI_QUIET", 0) == 0; }
+
 LONG Query(const char* entry) {
     LONG r = Result(entry, EnvNumber(L"FAKE_QEBI_STATUS", 3));
-    Log("%s => %ld", entry, r);
+    if (CallsLogged()) Log("%s => %ld", entry, r);
     return r;
 }
 
 LONG Setter(const char* entry, LONG value) {
     LONG r = Result(entry, 0);
-    Log("%s %ld => %ld", entry, value, r);
+    if (CallsLogged()) Log("%s %ld => %ld", entry, value, r);
     return r;
 }
 
@@ -160,7 +164,7 @@ EXPORT LONG WINAPI Get_Power_Meter() { return Query("Get_Power_Meter"); }
 EXPORT LONG WINAPI Get_Thermal_Parameter(WORD* buffer, LONG count) {
     for (LONG i = 0; buffer && i < count && i < 10; ++i) buffer[i] = static_cast<WORD>(30 + i);
     LONG r = Result("Get_Thermal_Parameter", EnvNumber(L"FAKE_QEBI_STATUS", 3));
-    Log("Get_Thermal_Parameter %ld => %ld", count, r);
+    if (CallsLogged()) Log("Get_Thermal_Parameter %ld => %ld", count, r);
     return r;
 }
 EXPORT LONG WINAPI Check_CADS_event() { return Query("Check_CADS_event"); }
