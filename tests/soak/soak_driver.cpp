@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "handle_count.h"
 #include "qebsim/client.h"
 #include "soak_core.h"
 
@@ -391,33 +392,6 @@ bool StartsWith(const std::wstring& s, const wchar_t* prefix) { return s.compare
 
 // ---- processes and their resources -----------------------------------------------
 
-struct SystemHandleEntry {
-    ULONG ownerPid;
-    BYTE objectType;
-    BYTE handleFlags;
-    USHORT handleValue;
-    PVOID object;
-    ACCESS_MASK access;
-};
-
-// From the system's handle table, for a layer without GetProcessHandleCount.
-long CountHandlesFromTable(DWORD pid) {
-    const auto kSystemHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(16);
-    std::vector<BYTE> buffer(1 << 20);
-    ULONG needed = 0;
-    NTSTATUS status;
-    while ((status = NtQuerySystemInformation(kSystemHandleInformation, buffer.data(),
-                                              static_cast<ULONG>(buffer.size()), &needed)) ==
-           static_cast<NTSTATUS>(0xC0000004L))
-        buffer.resize(buffer.size() * 2);
-    if (status != 0) return -1;
-    const ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
-    const auto* e = reinterpret_cast<const SystemHandleEntry*>(buffer.data() + sizeof(ULONG_PTR));
-    long held = 0;
-    for (ULONG i = 0; i < count; ++i)
-        if (e[i].ownerPid == pid) ++held;
-    return held;
-}
 
 struct Sample {
     long long handles = -1, privateKb = -1, userObjects = -1, gdiObjects = -1;
@@ -478,7 +452,7 @@ Sample SampleProcess(DWORD pid) {
         s.handles = n;
     } else {
         g_handleSource = "the system handle table";
-        s.handles = CountHandlesFromTable(pid);
+        s.handles = qebtest::CountProcessHandles(pid);
     }
     PROCESS_MEMORY_COUNTERS_EX mc = {};
     mc.cb = sizeof(mc);
