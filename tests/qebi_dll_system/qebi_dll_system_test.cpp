@@ -547,6 +547,20 @@ LRESULT CALLBACK CountingWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
+// A message-only window of this thread that counts, in *received, the
+// messages sent to it by the callbacks under test.
+HWND CreateCountingWindow(volatile LONG* received) {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = CountingWindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"QebiDllSystemTestWindow";
+    RegisterClassW(&wc);  // fails harmlessly when already registered
+    HWND window = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
+                                  nullptr);
+    if (window != nullptr) SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(received));
+    return window;
+}
+
 void WINAPI SendToWindow(DWORD, void* context) {
     auto* s = static_cast<Sender*>(context);
     InterlockedIncrement(&s->entered);
@@ -564,16 +578,9 @@ DWORD WINAPI Watchdog(void* param) {
 }
 
 TEST_F(QebiLibrary, UnregisterLetsTheCallbacksSentMessagesThrough) {
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = CountingWindowProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"QebiDllSystemTestWindow";
-    RegisterClassW(&wc);
-    HWND window = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  wc.hInstance, nullptr);
-    ASSERT_NE(nullptr, window) << "error " << GetLastError();
     volatile LONG received = 0;
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&received));
+    HWND window = CreateCountingWindow(&received);
+    ASSERT_NE(nullptr, window) << "error " << GetLastError();
 
     Sender s;
     s.window = window;
@@ -633,16 +640,9 @@ DWORD WINAPI CallQuery(void* entry) { return static_cast<DWORD>(reinterpret_cast
 // callbacks run: a query waits for the running callback, and the unregister
 // waits for it without letting a sent message in.
 TEST_F(QebiLibrary, StrictModeHoldsOneLockAcrossCallbacksAndEntryPoints) {
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = CountingWindowProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"QebiDllStrictTestWindow";
-    RegisterClassW(&wc);
-    HWND window = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  wc.hInstance, nullptr);
-    ASSERT_NE(nullptr, window);
     volatile LONG received = 0;
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&received));
+    HWND window = CreateCountingWindow(&received);
+    ASSERT_NE(nullptr, window) << "error " << GetLastError();
 
     for (bool strict : {false, true}) {
         ReloadWith(api_, L"QEBI_STANDIN_STRICT", strict ? L"1" : nullptr);
