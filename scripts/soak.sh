@@ -67,6 +67,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# The services' trace: event-log entries, debug notes of the stand-ins, and
+# each process the service starts (its helpers), which the driver counts.
+export QEB_SERVICES_WINEDEBUG="${QEB_SERVICES_WINEDEBUG:-fixme-all,+eventlog,+debugstr,+process}"
 # A machine without the kit: the package installs it.
 QEB_SESSION_PRODUCT=0 bash scripts/sim-session.sh start "$PREFIX" --xvfb "$n" \
   || { echo "soak: FAIL the simulated PC did not start"; exit 1; }

@@ -41,6 +41,11 @@ int wmain(int argc, wchar_t** argv) {
         fwprintf(stderr, L"keywatch: hook refused (error %lu)\n", GetLastError());
         return 1;
     }
+    // Wine skips a low-level hook whose thread has fetched no message for 5
+    // seconds and is not waiting at that instant, which is the case between
+    // the wake-up by one key and its fetch: a second key in that moment was
+    // lost after a quiet spell. A timer keeps this thread fetching.
+    SetTimer(nullptr, 0, 1000, nullptr);
     fprintf(g_log, "keywatch ready\n");
     fflush(g_log);
     MSG msg;
