@@ -22,7 +22,10 @@ else
 fi
 WINESERVER=/usr/lib/wine/wineserver64
 [ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver32
-export QEB_ROOT QEB_ARCH WINE WINEARCH WINESERVER
 export WINELOADER="$WINE"
+# Scripts start Wine through scripts/wine.sh (a fixed address-space layout;
+# see there) where the kernel lets a process turn randomisation off.
+if setarch "$(uname -m)" -R true 2>/dev/null; then WINE="$QEB_ROOT/scripts/wine.sh"; fi
+export QEB_ROOT QEB_ARCH WINE WINEARCH WINESERVER
 export QEB_BUILD="${QEB_BUILD:-$QEB_ROOT/build/$QEB_ARCH}"
 export QEB_TEMPLATE="${QEB_TEMPLATE:-$QEB_BUILD/prefix-template}"

@@ -52,4 +52,26 @@ bool ParseLogLineCode(const std::wstring& line, uint32_t* code) {
     return true;
 }
 
+void HelperLaunches::Take(const std::string& line) {
+    static const char kCreate[] = ":trace:process:CreateProcessInternalW ";
+    const size_t at = line.find(kCreate);
+    if (at == std::string::npos) return;
+    const std::string tid = line.substr(0, at);
+    const std::string rest = line.substr(at + sizeof(kCreate) - 1);
+    if (rest.compare(0, 4, "app ") == 0) {
+        int mode = 0;
+        if (rest.find(" cmdline L\"QEBEvent.exe -VOLUMEUP\"") != std::string::npos) mode = 1;
+        if (rest.find(" cmdline L\"QEBEvent.exe -VOLUMEDOWN\"") != std::string::npos) mode = 2;
+        if (mode == 1) ++upAsked;
+        if (mode == 2) ++downAsked;
+        if (mode != 0) launching[tid] = mode;
+        else launching.erase(tid);
+    } else if (rest.compare(0, 16, "started process ") == 0) {
+        auto it = launching.find(tid);
+        if (it == launching.end()) return;
+        ++(it->second == 1 ? upStarted : downStarted);
+        launching.erase(it);
+    }
+}
+
 }  // namespace soak

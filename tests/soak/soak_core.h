@@ -2,6 +2,7 @@
 // the growth of a sampled resource, the codes the random mix draws from.
 #pragma once
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -34,5 +35,16 @@ const std::vector<CodeWeight>& EventMix();
 // Code of the last line of Tovrel's log ("dd/mm hh:mm:ss.mmm: 0x1003 (...)"),
 // false when the line has no such form.
 bool ParseLogLineCode(const std::wstring& line, uint32_t* code);
+
+// Volume helpers the service started, read from the process channel of the
+// services' Wine trace: "TID:trace:process:CreateProcessInternalW app (null)
+// cmdline L\"QEBEvent.exe -VOLUMEUP\"" asks for one, and a later
+// "TID:trace:process:CreateProcessInternalW started process pid ..." on the
+// same thread reports it started. Threads' lines may interleave.
+struct HelperLaunches {
+    uint64_t upAsked = 0, downAsked = 0, upStarted = 0, downStarted = 0;
+    std::map<std::string, int> launching;  // trace thread id -> 1 up, 2 down
+    void Take(const std::string& line);
+};
 
 }  // namespace soak

@@ -48,4 +48,25 @@ TEST(SoakCore, LogLineCodes) {
     }
 }
 
+TEST(SoakCore, HelperLaunchesPairEachLaunchWithItsThread) {
+    const char* lines[] = {
+        "0150:trace:process:CreateProcessInternalW app (null) cmdline L\"QEBEvent.exe -VOLUMEUP\"",
+        "0148:trace:process:CreateProcessInternalW app (null) cmdline L\"QEBEvent.exe -VOLUMEDOWN\"",
+        "0150:trace:process:NtCreateUserProcess L\"\\??\\C:\\Program Files\\QEBI\\QEBEvent.exe\"",
+        "0148:trace:process:CreateProcessInternalW started process pid 0200 tid 0204",  // the down helper
+        "0150:trace:process:CreateProcessInternalW app (null) cmdline L\"QEBEvent.exe -HALT\"",
+        "0150:trace:process:CreateProcessInternalW started process pid 0208 tid 020c",  // not a volume helper
+        "0148:trace:process:CreateProcessInternalW app (null) cmdline L\"QEBEvent.exe -VOLUMEDOWN\"",
+        "0148:trace:eventlog:ReportEventW started process pid 0210 tid 0214",          // another channel
+        "0148:trace:process:CreateProcessInternalW app (null) cmdline L\"QEBEvent.exe -VOLUMEUP\"",
+        "0148:trace:process:CreateProcessInternalW started process pid 0218 tid 021c",
+    };
+    soak::HelperLaunches h;
+    for (const char* line : lines) h.Take(line);
+    EXPECT_EQ(2u, h.upAsked);
+    EXPECT_EQ(2u, h.downAsked);
+    EXPECT_EQ(1u, h.upStarted);    // the first up launch never reported a start
+    EXPECT_EQ(1u, h.downStarted);  // the second down launch was followed by an up one
+}
+
 }  // namespace

@@ -320,17 +320,14 @@ DWORD WINAPI KeyThread(LPVOID ready) {
 // ---- event-log entries in the services' Wine trace -----------------------------
 
 // The services' Wine trace: event-log entries (eventlog channel) and the
-// helpers the service started (process channel: the command line of each
-// CreateProcess and, on the same thread, "started process" when it worked).
-// A volume key that never reached the hook is thus told apart from a helper
-// that never started.
+// volume helpers the service started (process channel), so that a volume key
+// that never reached the hook is told apart from a helper that never started.
 struct EventLogTrace {
     std::wstring path;
     LONGLONG offset = 0;
     std::string partial;
     uint64_t greenRed = 0, redGreen = 0, details = 0;
-    uint64_t upAsked = 0, downAsked = 0, upStarted = 0, downStarted = 0;
-    std::map<std::string, int> launching;  // trace thread id -> 1 up, 2 down
+    soak::HelperLaunches helpers;
 
     void Poll() {
         HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -354,23 +351,7 @@ struct EventLogTrace {
         CloseHandle(f);
     }
     void Classify(const std::string& line) {
-        if (line.find("trace:process:CreateProcessInternalW ") != std::string::npos) {
-            const std::string tid = line.substr(0, line.find(':'));
-            if (line.find("cmdline L\"QEBEvent.exe -VOLUMEUP\"") != std::string::npos) {
-                ++upAsked;
-                launching[tid] = 1;
-            } else if (line.find("cmdline L\"QEBEvent.exe -VOLUMEDOWN\"") != std::string::npos) {
-                ++downAsked;
-                launching[tid] = 2;
-            } else if (line.find(" cmdline ") != std::string::npos) {
-                launching.erase(tid);
-            } else if (line.find(" started process ") != std::string::npos) {
-                auto it = launching.find(tid);
-                if (it != launching.end()) ++(it->second == 1 ? upStarted : downStarted);
-                if (it != launching.end()) launching.erase(it);
-            }
-            return;
-        }
+        helpers.Take(line);
         if (line.find("trace:eventlog:ReportEventW ") == std::string::npos) return;
         if (line.find("changed from Green to Red") != std::string::npos) ++greenRed;
         else if (line.find("changed from Red to Green") != std::string::npos) ++redGreen;
@@ -980,9 +961,9 @@ bool Run::Quiesce(const char* why) {
                      "of %llu), SendSAS %llu/%llu, green-to-red entries %llu/%llu, "
                      "red-to-green entries %llu/%llu, health reads %llu/%llu, detailed entries %llu/%llu",
                      (unsigned long long)up, (unsigned long long)g_acc.wantVolUp,
-                     (unsigned long long)g_eventLog.upStarted, (unsigned long long)g_eventLog.upAsked,
+                     (unsigned long long)g_eventLog.helpers.upStarted, (unsigned long long)g_eventLog.helpers.upAsked,
                      (unsigned long long)down, (unsigned long long)g_acc.wantVolDown,
-                     (unsigned long long)g_eventLog.downStarted, (unsigned long long)g_eventLog.downAsked,
+                     (unsigned long long)g_eventLog.helpers.downStarted, (unsigned long long)g_eventLog.helpers.downAsked,
                      (unsigned long long)g_acc.sasNotes,
                      (unsigned long long)g_acc.wantSas, (unsigned long long)g_eventLog.greenRed,
                      (unsigned long long)g_acc.wantGreenRed, (unsigned long long)g_eventLog.redGreen,
@@ -1195,8 +1176,8 @@ bool Run::Finish() {
         bursts, controls, powerLosses, countdownsAnswered, noticesAnswered, diskChanges, failNexts, logChecks);
     Say("soak: summary: volume keys=%ld/%ld (helpers started %llu/%llu) SendSAS=%llu hibernations=%llu "
         "event-log entries=%llu/%llu/%llu",
-        (long)g_keysUp, (long)g_keysDown, (unsigned long long)g_eventLog.upStarted,
-        (unsigned long long)g_eventLog.downStarted, (unsigned long long)g_acc.sasNotes, (unsigned long long)g_acc.suspendNotes,
+        (long)g_keysUp, (long)g_keysDown, (unsigned long long)g_eventLog.helpers.upStarted,
+        (unsigned long long)g_eventLog.helpers.downStarted, (unsigned long long)g_acc.sasNotes, (unsigned long long)g_acc.suspendNotes,
         (unsigned long long)g_eventLog.greenRed, (unsigned long long)g_eventLog.redGreen,
         (unsigned long long)g_eventLog.details);
     Say("soak: summary: slowest answer of the service or Tovrel's window: %lu ms", (unsigned long)maxTurnaround);
@@ -1233,8 +1214,7 @@ int wmain(int argc, wchar_t** argv) {
     g_eventLog.path = run.opt.servicesLog;
     g_eventLog.Poll();  // what the start-up wrote is not ours
     g_eventLog.greenRed = g_eventLog.redGreen = g_eventLog.details = 0;
-    g_eventLog.upAsked = g_eventLog.downAsked = g_eventLog.upStarted = g_eventLog.downStarted = 0;
-    g_eventLog.launching.clear();
+    g_eventLog.helpers = soak::HelperLaunches();
     const double seconds = run.opt.minutes * 60;
     Say("soak: seed=%lu minutes=%g rate=%.2f/s", (unsigned long)run.opt.seed, run.opt.minutes, run.opt.rate);
     if (run.Setup()) {
