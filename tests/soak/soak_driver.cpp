@@ -131,7 +131,6 @@ struct Accounting {
     std::map<uint32_t, HandleTrack> open;  // every open \\.\QEBI handle
     uint32_t service = 0, tovrel = 0;      // handle ids of the two listeners (0: none)
     uint64_t raised = 0;
-    uint64_t raisedSinceDriverStart = 0;  // compared with the driver's counter
     uint64_t deliveredService = 0, deliveredTovrel = 0;
     uint64_t raisedServiceDown = 0;  // raised while the service had no handle (recovery)
     uint64_t lostAtLoss = 0;         // queued for the service when the device went away
@@ -180,7 +179,6 @@ void TakeRecord(const QEBSIM_RECORD& r) {
         }
         case QEBSIM_REC_EVENT_RAISED:
             ++g_acc.raised;
-            ++g_acc.raisedSinceDriverStart;
             if (g_acc.service == 0) ++g_acc.raisedServiceDown;
             // The driver holds events only for handles that have waited.
             for (auto& h : g_acc.open)
@@ -404,7 +402,6 @@ bool StartsWith(const std::wstring& s, const wchar_t* prefix) { return s.compare
 
 // ---- processes and their resources -----------------------------------------------
 
-
 struct Sample {
     long long handles = -1, privateKb = -1, userObjects = -1, gdiObjects = -1;
 };
@@ -596,7 +593,7 @@ struct Run {
     void Probe();
     bool Quiesce(const char* why);
     void ReadLog(uint64_t* lines, uint32_t* lastCode);
-    bool SetAutoUpdate(bool on);
+    bool TickAutoUpdate();
     void SampleAll(bool record);
     void Progress();
     void InjectLeak();
@@ -617,19 +614,16 @@ void Run::ReadLog(uint64_t* lines, uint32_t* lastCode) {
     }
 }
 
-// Clicks Tovrel's Auto Update check box until it shows `on`.
-bool Run::SetAutoUpdate(bool on) {
+// Clicks Tovrel's Auto Update check box and waits until it shows the tick.
+bool Run::TickAutoUpdate() {
     HWND box = GetDlgItem(dialog, kAutoUpdateId);
-    DWORD_PTR checked = 0;
-    SendMessageTimeoutW(box, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &checked);
-    if ((checked == BST_CHECKED) == on) return true;
     PostMessageW(box, BM_CLICK, 0, 0);
-    for (int i = 0; i < 50; ++i) {
+    DWORD_PTR checked = 0;
+    for (int i = 0; i < 50 && checked != BST_CHECKED; ++i) {
         Sleep(100);
         SendMessageTimeoutW(box, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &checked);
-        if ((checked == BST_CHECKED) == on) return true;
     }
-    return false;
+    return checked == BST_CHECKED;
 }
 
 bool Run::Setup() {
@@ -671,7 +665,7 @@ bool Run::Setup() {
     g_acc.tovrel = WaitNewListener(10000);
     if (!g_acc.tovrel) return Fail("Tovrel's library does not wait for firmware events"), false;
 
-    if (!SetAutoUpdate(true)) return Fail("Tovrel's Auto Update did not tick"), false;
+    if (!TickAutoUpdate()) return Fail("Tovrel's Auto Update did not tick"), false;
 
     // A disk with a temperature, the firmware healthy.
     qebsim::SetHealth(0x00400001);
@@ -867,7 +861,6 @@ void Run::DeviceLoss() {
     if (exitCode != 1 && exitCode != 0xFFFFFFFE)
         return Fail("the service ended with exit code %lu after the device loss (expected 1)", exitCode);
     const ULONGLONG stoppedAt = Now();
-    ULONGLONG until = Now() + 10000;
     if (!qebsim::SetDevicePresent(true)) return Fail("bringing the device back failed (error %lu)", GetLastError());
     PollJournal();
     const uint32_t oldTovrel = g_acc.tovrel;
@@ -891,7 +884,7 @@ void Run::DeviceLoss() {
     if (!svc || !StartServiceW(svc, 0, nullptr)) return Fail("restarting the service failed (error %lu)", GetLastError());
     CloseServiceHandle(svc);
     ++restarts;
-    until = Now() + 15000;
+    const ULONGLONG until = Now() + 15000;
     while ((servicePid = ServicePid()) == 0 && Now() < until) Sleep(100);
     serviceStarted = Now();
     g_acc.service = WaitNewListener(10000);
@@ -944,10 +937,10 @@ bool Run::Quiesce(const char* why) {
         if (drained) {
             QEBSIM_STATE state = {};
             if (qebsim::GetState(&state) &&
-                (state.events_raised != g_acc.raisedSinceDriverStart || state.events_dropped != 0)) {
+                (state.events_raised != g_acc.raised || state.events_dropped != 0)) {
                 Fail("%s: the driver counts %lu raised and %lu dropped, its journal %llu raised", why,
                      (unsigned long)state.events_raised, (unsigned long)state.events_dropped,
-                     (unsigned long long)g_acc.raisedSinceDriverStart);
+                     (unsigned long long)g_acc.raised);
                 break;
             }
             ReadLog(&linesSeen, &lastCode);
