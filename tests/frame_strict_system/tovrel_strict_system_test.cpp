@@ -24,8 +24,6 @@ const wchar_t kTovrel[] = L"C:\\Program Files\\Kestil\\QEB\\Tovrel.exe";
 const wchar_t kTovrelDir[] = L"C:\\Program Files\\Kestil\\QEB";
 enum { kAmbient = 206, kAutoUpdate = 238, kUpdateAll = 239, kEventLog = 1024 };
 
-std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
-
 // Raises codes first, first + step, ... while keeping the device's queue
 // short.
 void Raise(DWORD first, DWORD count, DWORD pauseMs, DWORD step = 1) {
@@ -130,7 +128,9 @@ TEST_F(StrictLibraryDialog, ThermalAndLightFloodsRefreshAndLogEveryEvent) {
         ASSERT_TRUE(qebsim::RaiseEvent(0x1005));
         ASSERT_TRUE(qebsim::RaiseEvent(0x1010));
         // The dialog's own library calls while the events stream in.
-        if (i % 50 == 0) ASSERT_TRUE(Responds(WM_COMMAND, MAKEWPARAM(kUpdateAll, BN_CLICKED))) << "event " << i;
+        if (i % 50 == 0) {
+            ASSERT_TRUE(Responds(WM_COMMAND, MAKEWPARAM(kUpdateAll, BN_CLICKED))) << "event " << i;
+        }
     }
     std::vector<std::wstring> lines = WaitLines(1 + 2 * kEach, 30000);
     ASSERT_EQ(1 + 2 * kEach, lines.size());
