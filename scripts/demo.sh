@@ -4,10 +4,10 @@
 # events and shows what the service and the test application did. Everything
 # it shows is also written to out/demo/ (transcript, screenshots, logs).
 set -euo pipefail
+bash "$(dirname "$0")/setup.sh"
 source "$(dirname "$0")/env.sh"
 cd "$QEB_ROOT"
 
-bash scripts/setup.sh
 bash scripts/build.sh >/dev/null
 bash scripts/prefix.sh template
 

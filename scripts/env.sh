@@ -12,8 +12,11 @@ qeb_can_run_i386() {
   rm -rf "$d"; return 1
 }
 
+# 32-bit Wine missing on a kernel that could run it (an i386 index the
+# mirror could not give, see setup.sh) means x86_64 too. Scripts that install
+# run setup.sh before sourcing this file, so the choice sees what it installed.
 if [ -z "${QEB_ARCH:-}" ]; then
-  if qeb_can_run_i386; then QEB_ARCH=i686; else QEB_ARCH=x86_64; fi
+  if qeb_can_run_i386 && [ -x /usr/lib/wine/wine ]; then QEB_ARCH=i686; else QEB_ARCH=x86_64; fi
 fi
 if [ "$QEB_ARCH" = i686 ]; then
   WINE=/usr/lib/wine/wine; WINEARCH=win32

@@ -3,10 +3,10 @@
 # (every target for both architectures), prepares the Wine prefix template and
 # runs every test through CTest. Ends with CTest's summary line.
 set -euo pipefail
+bash "$(dirname "$0")/setup.sh"
 source "$(dirname "$0")/env.sh"
 cd "$QEB_ROOT"
 
-bash scripts/setup.sh
 bash scripts/build.sh --both
 bash scripts/prefix.sh template
 
