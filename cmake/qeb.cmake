@@ -62,3 +62,47 @@ function(qeb_ship_program target)
     COMMENT "Stripping ${target} (debug information in $<TARGET_FILE_NAME:${target}>.debug)"
     VERBATIM)
 endfunction()
+
+# qeb_windows_api(version): the Windows API version (_WIN32_WINNT, WINVER)
+# that the folders added after it compile against.
+macro(qeb_windows_api version)
+  set_property(DIRECTORY PROPERTY COMPILE_DEFINITIONS UNICODE _UNICODE NOMINMAX
+               _WIN32_WINNT=${version} WINVER=${version})
+endmacro()
+
+# The shipped programs are compiled and linked by the mingw-w64 drivers of
+# the win32 thread model (cmake/win32-threads.sh swaps them in): the posix
+# model's thread library, linked statically into any program that uses C++
+# exceptions or thread_local, imports functions Windows XP lacks. GoogleTest
+# and the tests need the posix model's std::mutex and std::thread, so the
+# product's libraries are built twice from the same sources: NAME for the
+# tests and NAME_ship for the programs.
+set(QEB_PRODUCT_LIBRARIES qebevent_core qebafx tovrel_frame_core tovrel_panels_core tovrel_panels)
+
+function(qeb_win32_threads target)
+  set(_launcher ${QEB_CMAKE_DIR}/win32-threads.sh)
+  set_target_properties(${target} PROPERTIES C_COMPILER_LAUNCHER ${_launcher} CXX_COMPILER_LAUNCHER ${_launcher}
+                                             C_LINKER_LAUNCHER ${_launcher} CXX_LINKER_LAUNCHER ${_launcher})
+endfunction()
+
+# qeb_product_library(name SOURCES ... [INCLUDES dirs] [LIBS libs] [OPTIONS opts]):
+# a static library of the product in both builds. LIBS and INCLUDES are
+# public; a product library in LIBS is taken in the same build.
+function(qeb_product_library name)
+  cmake_parse_arguments(A "" "" "SOURCES;INCLUDES;LIBS;OPTIONS" ${ARGN})
+  foreach(_suffix "" "_ship")
+    add_library(${name}${_suffix} STATIC ${A_SOURCES})
+    target_include_directories(${name}${_suffix} PUBLIC ${A_INCLUDES})
+    target_compile_options(${name}${_suffix} PRIVATE ${A_OPTIONS})
+    set(_libs "")
+    foreach(_lib IN LISTS A_LIBS)
+      if(_lib IN_LIST QEB_PRODUCT_LIBRARIES)
+        list(APPEND _libs ${_lib}${_suffix})
+      else()
+        list(APPEND _libs ${_lib})
+      endif()
+    endforeach()
+    target_link_libraries(${name}${_suffix} PUBLIC ${_libs})
+  endforeach()
+  qeb_win32_threads(${name}_ship)
+endfunction()

@@ -17,11 +17,20 @@ T=$'\t'
 # ServiceInstall: own process (16), automatic (2), normal error control (1), LocalSystem.
 expect ServiceInstall "QEBEventService${T}QEBEvent${T}QEBI Event Service${T}16${T}2${T}1${T}${T}${T}LocalSystem${T}${T}${T}ServiceProgram${T}Turns the PC's firmware events into actions: hibernation after a power loss, Ctrl+Alt+Del, volume keys and health entries in the event log." \
   "service QEBEvent: own process, auto start, normal errors, LocalSystem, description"
-# ServiceControl events 0xA3 = start on install (1) + stop on install (2) + stop on uninstall (32) + delete on uninstall (128); wait.
-expect ServiceControl "QEBEventServiceControl${T}QEBEvent${T}163${T}${T}1${T}ServiceProgram" \
-  "service started on install, stopped on install and uninstall, removed on uninstall"
-# Recovery: restart after 5 s, reset after a day, run after InstallServices, not on removal.
-expect CustomAction "SetServiceFailureActions${T}3186${T}SERVICECONFIGTOOL${T}failure QEBEvent reset= 86400 actions= restart/5000/restart/5000/restart/5000${T}" \
+# ServiceControl events 0xA2 = stop on install (2) + stop on uninstall (32) + delete on uninstall (128); wait.
+# No start event: a start that fails would fail the install.
+expect ServiceControl "QEBEventServiceControl${T}QEBEvent${T}162${T}${T}1${T}ServiceProgram" \
+  "service stopped on install and uninstall, removed on uninstall, not started by the table"
+# Started by sc.exe, its result ignored (3186 = 50 + 64 + 1024 + 2048), after
+# the service's security is set, not on removal.
+expect CustomAction "StartServiceIgnoringResult${T}3186${T}SERVICECONFIGTOOL${T}start QEBEvent${T}" \
+  "service started by a deferred, non-impersonated custom action whose result is ignored"
+if table InstallExecuteSequence | grep -q "^StartServiceIgnoringResult${T}NOT REMOVE${T}5870$"; then
+  echo "ok: service start scheduled on install only, after its security"; else
+  echo "FAIL: service start not scheduled"; table InstallExecuteSequence | sed 's/^/  got:    /'; fail=1; fi
+# Recovery: restart after 5 s, again after 30 s, then no action; reset after
+# an hour; run after InstallServices, not on removal.
+expect CustomAction "SetServiceFailureActions${T}3186${T}SERVICECONFIGTOOL${T}failure QEBEvent reset= 3600 actions= restart/5000/restart/30000/\"\"/0${T}" \
   "failure actions set by a deferred, non-impersonated custom action"
 if table InstallExecuteSequence | grep -q "^SetServiceFailureActions${T}NOT REMOVE${T}"; then
   echo "ok: failure actions scheduled on install only"; else echo "FAIL: failure actions not scheduled"; fail=1; fi
@@ -51,5 +60,12 @@ if table Upgrade | grep -q "^{6A1C3E55-8D2B-4F7A-9C41-2B7E5D9F0A17}${T}${T}1.0.0
   echo "ok: older versions are upgraded in place"; else echo "FAIL: upgrade row"; table Upgrade | sed 's/^/  got:    /'; fail=1; fi
 if msiinfo export "$msi" Property | tr -d '\r' | grep -qx "ProductVersion${T}1.0.0.7"; then
   echo "ok: product version 1.0.0.7"; else echo "FAIL: product version"; fail=1; fi
+# Windows Installer 3.1 (XP SP3): schema at most 301, no table of 4.5 or 5.0.
+schema="$(msiinfo suminfo "$msi" | awk -F': *' '/^Version/ { print $2 + 0 }')"
+if [ -n "$schema" ] && [ "$schema" -le 301 ]; then echo "ok: schema $schema (Windows Installer 3.1)"; else
+  echo "FAIL: schema '$schema' needs more than Windows Installer 3.1"; fail=1; fi
+newer="$(msiinfo tables "$msi" | tr -d '\r' | grep -xE 'MsiLockPermissionsEx|MsiServiceConfig|MsiServiceConfigFailureActions|MsiPackageCertificate|MsiPatchCertificate|MsiShortcutProperty|MsiEmbeddedUI|MsiEmbeddedChainer' | tr '\n' ' ')"
+if [ -z "$newer" ]; then echo "ok: no table of Windows Installer 4.5 or 5.0"; else
+  echo "FAIL: tables that need a newer Windows Installer: $newer"; fail=1; fi
 [ "$fail" = 0 ] && echo "all package checks passed"
 exit "$fail"

@@ -1,0 +1,363 @@
+// Both programs on each Windows the kit is sold for, as Wine reports it to
+// them (HKCU\Software\Wine\AppDefaults\<program>.exe, value Version): the
+// service acts on a volume key, a Ctrl+Alt+Del button, a power loss and a
+// health event; Tovrel opens with its panels filled and a radio switch
+// answers through its exit code. Below Windows 6 the Ctrl+Alt+Del button and
+// the "-CAD" mode post the Winlogon hot key instead of calling SendSAS: a
+// listener process of this program sits on a desktop named "Winlogon" in the
+// window station concerned and records every WM_HOTKEY it receives.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "desktop_probe.h"
+#include "qebsim/client.h"
+
+namespace {
+
+const wchar_t kService[] = L"QEBEvent";
+const wchar_t kInstallDir[] = L"C:\\Program Files\\Kestil\\QEB";
+const wchar_t kServicePath[] = L"C:\\Program Files\\Kestil\\QEB\\QEBEvent.exe";
+const wchar_t kTovrelPath[] = L"C:\\Program Files\\Kestil\\QEB\\Tovrel.exe";
+const wchar_t kCaption[] = L"Kestil Desktop BIOS Test Application";
+const wchar_t kPolicyKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+const wchar_t kSasValue[] = L"SoftwareSASGeneration";
+const wchar_t kResumeNotice[] = L"There has been a power loss event, system resume from hibernation.";
+const char kGreenToRedTrace[] =
+    "trace:eventlog:ReportEventW L\"Error code:4, System healthy status changed from Green to Red\\n\\n\"";
+// Window station of Wine's services.
+const wchar_t kServiceWindowStation[] = L"__wineservice_winstation";
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+// ---- the Winlogon listener (this program started with --winlogon-listener) ----
+
+const wchar_t kListenerSwitch[] = L"--winlogon-listener";
+HANDLE g_listenerOut = INVALID_HANDLE_VALUE;
+
+LRESULT CALLBACK ListenerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_HOTKEY) {
+        char line[64];
+        int n = snprintf(line, sizeof(line), "WM_HOTKEY %lu 0x%08lX\r\n", static_cast<unsigned long>(wParam),
+                         static_cast<unsigned long>(lParam));
+        DWORD written = 0;
+        WriteFile(g_listenerOut, line, static_cast<DWORD>(n), &written, nullptr);
+        return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+// Writes "ready <desktop name>" once its window exists, then one line per
+// WM_HOTKEY, until it is ended.
+int RunListener(const wchar_t* outPath) {
+    g_listenerOut = CreateFileW(outPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (g_listenerOut == INVALID_HANDLE_VALUE) return 2;
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = ListenerProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"QEBWinlogonListener";
+    RegisterClassW(&wc);
+    HWND hwnd = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, wc.hInstance,
+                                nullptr);
+    if (hwnd == nullptr) return 3;
+    wchar_t name[128] = L"";
+    GetUserObjectInformationW(GetThreadDesktop(GetCurrentThreadId()), UOI_NAME, name, sizeof(name), nullptr);
+    char line[160];
+    int n = snprintf(line, sizeof(line), "ready %ls\r\n", name);
+    DWORD written = 0;
+    WriteFile(g_listenerOut, line, static_cast<DWORD>(n), &written, nullptr);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+    return 0;
+}
+
+std::string ReadFileText(const std::wstring& path) {
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (f == INVALID_HANDLE_VALUE) return std::string();
+    std::string text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(f, buffer, sizeof(buffer), &got, nullptr) && got > 0) text.append(buffer, got);
+    CloseHandle(f);
+    return text;
+}
+
+// The listener on desktop "Winlogon" of a window station; Windows (here
+// Wine) creates the desktop for a process started on it.
+class WinlogonListener {
+public:
+    WinlogonListener(const wchar_t* windowStation, const std::wstring& outPath) : out_(outPath) {
+        DeleteFileW(out_.c_str());
+        wchar_t self[MAX_PATH];
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        std::wstring cmd = L"\"" + std::wstring(self) + L"\" " + kListenerSwitch + L" \"" + out_ + L"\"";
+        std::wstring desktop = std::wstring(windowStation) + L"\\Winlogon";
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        si.lpDesktop = &desktop[0];
+        if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_)) return;
+        for (int i = 0; i < 300 && Text().find("ready ") == std::string::npos; ++i) Sleep(50);
+    }
+    ~WinlogonListener() {
+        if (pi_.hProcess == nullptr) return;
+        TerminateProcess(pi_.hProcess, 0);
+        WaitForSingleObject(pi_.hProcess, 5000);
+        CloseHandle(pi_.hProcess);
+        CloseHandle(pi_.hThread);
+    }
+    std::string Text() const { return ReadFileText(out_); }
+    // The hot-key lines after `timeoutMs` of waiting for at least `count`.
+    std::vector<std::string> HotKeys(size_t count, DWORD timeoutMs) const {
+        std::vector<std::string> keys;
+        for (DWORD waited = 0;; waited += 50) {
+            keys.clear();
+            std::string text = Text();
+            for (size_t pos = 0; (pos = text.find("WM_HOTKEY", pos)) != std::string::npos; pos += 9)
+                keys.push_back(text.substr(pos, text.find('\r', pos) - pos));
+            if (keys.size() >= count || waited >= timeoutMs) return keys;
+            Sleep(50);
+        }
+    }
+
+private:
+    std::wstring out_;
+    PROCESS_INFORMATION pi_ = {};
+};
+
+const char kWinlogonHotKey[] = "WM_HOTKEY 0 0x002E0003";  // MOD_CONTROL | MOD_ALT, VK_DELETE
+
+// ---- the versions ---------------------------------------------------------------
+
+struct VersionCase {
+    const char* name;
+    const wchar_t* wineVersion;  // AppDefaults value
+    bool sendsSas;               // 6 and later: SendSAS and the policy value
+};
+
+void PrintTo(const VersionCase& c, std::ostream* os) { *os << c.name; }
+
+bool SetReportedVersion(const wchar_t* program, const wchar_t* version) {
+    std::wstring key = std::wstring(L"Software\\Wine\\AppDefaults\\") + program;
+    return RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Version", REG_SZ, version,
+                           static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+bool IsNote(const QEBSIM_RECORD& r, uint32_t source, const wchar_t* text) {
+    return r.kind == QEBSIM_REC_NOTE && r.code == source && qebsim::NoteText(r) == text;
+}
+bool IsSas(const QEBSIM_RECORD& r) { return IsNote(r, QEBSIM_NOTE_SAS, L"SendSAS(0)"); }
+bool IsSuspend(const QEBSIM_RECORD& r) { return IsNote(r, QEBSIM_NOTE_POWRPROF, L"SetSuspendState(1,1,1)"); }
+
+std::string ServicesLog() {
+    const char* unixPrefix = getenv("QEB_PREFIX_UNIX");
+    std::wstring path = L"Z:";
+    for (const char* p = unixPrefix ? unixPrefix : ""; *p; ++p) path += (*p == '/') ? L'\\' : static_cast<wchar_t>(*p);
+    return ReadFileText(path + L"\\services.log");
+}
+
+bool PolicyValue(DWORD* value) {
+    DWORD size = sizeof(*value);
+    return RegGetValueW(HKEY_LOCAL_MACHINE, kPolicyKey, kSasValue, RRF_RT_REG_DWORD, nullptr, value, &size) ==
+           ERROR_SUCCESS;
+}
+
+// A program run to its end: its exit code, or 0xBAD when it did not end.
+DWORD RunToExit(const std::wstring& program, const std::wstring& args, DWORD timeoutMs) {
+    std::wstring cmd = L"\"" + program + L"\"" + args;
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(program.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, kInstallDir, &si, &pi))
+        return 0xBAD;
+    DWORD code = 0xBAD;
+    if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+    else TerminateProcess(pi.hProcess, 0xBAD);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
+class WindowsVersion : public ::testing::TestWithParam<VersionCase> {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(SetReportedVersion(L"QEBEvent.exe", GetParam().wineVersion));
+        ASSERT_TRUE(SetReportedVersion(L"Tovrel.exe", GetParam().wineVersion));
+        if (!qebsim::ServiceInstall(kService, kServicePath, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START)) {
+            ASSERT_EQ(static_cast<DWORD>(ERROR_SERVICE_EXISTS), GetLastError());
+        }
+        ASSERT_TRUE(qebsim::SetPowerFlags(0));
+        ASSERT_TRUE(qebsim::SetHealth(0x00400001));
+        // The version is read when the service's process starts.
+        SERVICE_STATUS_PROCESS status = {};
+        if (qebsim::ServiceQuery(kService, &status) && status.dwCurrentState != SERVICE_STOPPED) {
+            qebsim::ServiceStop(kService);
+            ASSERT_TRUE(qebsim::ServiceWaitState(kService, SERVICE_STOPPED, 20000));
+            HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId);
+            if (process != nullptr) {
+                WaitForSingleObject(process, 10000);
+                CloseHandle(process);
+            }
+        }
+        ASSERT_TRUE(qebsim::ServiceStart(kService)) << "error " << GetLastError();
+        ASSERT_TRUE(qebsim::ServiceWaitState(kService, SERVICE_RUNNING, 20000));
+        for (int i = 0; i < 500; ++i) {
+            QEBSIM_STATE state = {};
+            if (qebsim::GetState(&state) && state.pending_waits >= 1) return;
+            Sleep(10);
+        }
+        FAIL() << "the service's monitor does not wait on the device";
+    }
+    void TearDown() override { qebsim::ServiceStop(kService); }
+};
+
+TEST_P(WindowsVersion, ServiceActsOnVolumeCadPowerLossAndHealth) {
+    const VersionCase& v = GetParam();
+    // The volume key, pressed by a helper on the user's desktop.
+    {
+        qebtest::KeyRecorder keys;
+        ASSERT_TRUE(keys.installed());
+        ASSERT_TRUE(qebsim::RaiseEvent(0x1003));
+        ASSERT_TRUE(keys.WaitForKeys(2, 20000)) << "keys seen: " << keys.Take().size();
+        auto seen = keys.Take();
+        EXPECT_EQ(static_cast<DWORD>(VK_VOLUME_UP), seen[0].vk);
+        EXPECT_FALSE(seen[0].up);
+        EXPECT_TRUE(seen[1].up);
+    }
+
+    // Ctrl+Alt+Del: SendSAS with the policy value from Windows 6 on; the
+    // Winlogon hot key in the service's own window station below it.
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kPolicyKey, kSasValue);
+    {
+        WinlogonListener listener(kServiceWindowStation, L"C:\\winlogon-service.txt");
+        ASSERT_NE(std::string::npos, listener.Text().find("ready Winlogon")) << listener.Text();
+        const uint32_t from = qebsim::NextSeq();
+        ASSERT_TRUE(qebsim::RaiseEvent(0x1031));
+        // The next whole event is acted on after the CAD event's action.
+        qebtest::KeyRecorder keys;
+        ASSERT_TRUE(qebsim::RaiseEvent(0x1004));
+        ASSERT_TRUE(keys.WaitForKeys(2, 20000)) << "the service stopped acting after the CAD event";
+        DWORD value = 0;
+        if (v.sendsSas) {
+            EXPECT_TRUE(qebsim::WaitForJournal(from, IsSas, 5000)) << "no SendSAS(0)";
+            ASSERT_TRUE(PolicyValue(&value)) << "no policy value written";
+            EXPECT_EQ(1u, value);
+            EXPECT_TRUE(listener.HotKeys(1, 500).empty()) << "a hot key as well as SendSAS";
+        } else {
+            std::vector<std::string> hotKeys = listener.HotKeys(1, 5000);
+            ASSERT_EQ(1u, hotKeys.size()) << listener.Text();
+            EXPECT_EQ(kWinlogonHotKey, hotKeys[0]);
+            EXPECT_FALSE(qebsim::WaitForJournal(from, IsSas, 500)) << "SendSAS below Windows 6";
+            EXPECT_FALSE(PolicyValue(&value)) << "policy value written below Windows 6: " << value;
+        }
+    }
+
+    // A power loss: the countdown, answered at once; the hibernation; the
+    // resume notice.
+    {
+        const uint32_t from = qebsim::NextSeq();
+        ASSERT_TRUE(qebsim::RaiseEvent(0x1041));
+        qebtest::HelperDialog countdown;
+        for (DWORD start = GetTickCount(); !countdown.hwnd && GetTickCount() - start < 20000;) {
+            for (const auto& d : qebtest::FindHelperDialogs())
+                if (d.text.rfind(L"System will hibernate after", 0) == 0) countdown = d;
+            qebtest::PumpMessages(20);
+        }
+        ASSERT_NE(nullptr, countdown.hwnd) << "no countdown dialog";
+        SendMessageW(GetDlgItem(countdown.hwnd, IDOK), BM_CLICK, 0, 0);
+        EXPECT_TRUE(qebsim::WaitForJournal(from, IsSuspend, 10000)) << "no SetSuspendState(1,1,1)";
+        qebtest::HelperDialog notice;
+        for (DWORD start = GetTickCount(); !notice.hwnd && GetTickCount() - start < 10000;) {
+            for (const auto& d : qebtest::FindHelperDialogs())
+                if (d.text == kResumeNotice) notice = d;
+            qebtest::PumpMessages(20);
+        }
+        ASSERT_NE(nullptr, notice.hwnd) << "no resume notice";
+        SendMessageW(GetDlgItem(notice.hwnd, IDOK), BM_CLICK, 0, 0);
+    }
+
+    // A health event: its entry in the event log (Wine traces the text).
+    {
+        const size_t offset = ServicesLog().size();
+        ASSERT_TRUE(qebsim::RaiseEvent(0x1042));
+        std::string added;
+        for (int i = 0; i < 250 && added.find(kGreenToRedTrace) == std::string::npos; ++i) {
+            Sleep(20);
+            added = ServicesLog().substr(offset);
+        }
+        EXPECT_NE(std::string::npos, added.find(kGreenToRedTrace)) << added.substr(0, 2000);
+    }
+}
+
+TEST_P(WindowsVersion, CadModePostsTheWinlogonHotKey) {
+    // "-CAD" posts the hot key on every version (the service uses it only
+    // below Windows 6).
+    WinlogonListener listener(L"WinSta0", L"C:\\winlogon-desktop.txt");
+    ASSERT_NE(std::string::npos, listener.Text().find("ready Winlogon")) << listener.Text();
+    EXPECT_EQ(0u, RunToExit(kServicePath, L" -CAD", 20000));
+    std::vector<std::string> hotKeys = listener.HotKeys(1, 5000);
+    ASSERT_EQ(1u, hotKeys.size()) << listener.Text();
+    EXPECT_EQ(kWinlogonHotKey, hotKeys[0]);
+}
+
+TEST_P(WindowsVersion, TovrelFillsItsPanelsAndSwitchesTheRadio) {
+    ASSERT_TRUE(qebsim::SetFeature(QEB_FEAT_WIFI, 1));  // present, off
+    EXPECT_EQ(0u, RunToExit(kTovrelPath, L" /wlon", 20000));
+    QEBSIM_STATE state = {};
+    ASSERT_TRUE(qebsim::GetState(&state));
+    EXPECT_EQ(3, state.features[QEB_FEAT_WIFI]) << "the radio is not on";
+
+    std::wstring cmd = L"\"" + std::wstring(kTovrelPath) + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(CreateProcessW(kTovrelPath, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, kInstallDir, &si, &pi));
+    HWND dialog = nullptr;
+    for (int i = 0; i < 400 && dialog == nullptr; ++i) {
+        HWND w = FindWindowW(nullptr, kCaption);
+        DWORD owner = 0;
+        if (w) GetWindowThreadProcessId(w, &owner);
+        if (w && owner == pi.dwProcessId && IsWindowVisible(w)) dialog = w;
+        else Sleep(50);
+    }
+    EXPECT_NE(nullptr, dialog) << "the dialog did not open";
+    if (dialog != nullptr) {
+        const int statusControls[] = {200, 203, 206, 208, 230, 232, 235, 1025, 1027, 1038, 1039, 1040};
+        for (int id : statusControls) {
+            wchar_t text[512] = L"";
+            DWORD_PTR got = 0;
+            SendMessageTimeoutW(GetDlgItem(dialog, id), WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_NORMAL,
+                                5000, &got);
+            EXPECT_NE(0u, got) << "panel " << id << " is empty";
+            EXPECT_EQ(nullptr, wcsstr(text, L"Failed")) << "panel " << id << ": " << Narrow(text);
+        }
+        PostMessageW(dialog, WM_CLOSE, 0, 0);
+    }
+    if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, WindowsVersion,
+                         ::testing::Values(VersionCase{"winxp", L"winxp", false},
+                                           VersionCase{"win7", L"win7", true},
+                                           VersionCase{"win10", L"win10", true}),
+                         [](const ::testing::TestParamInfo<VersionCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && strcmp(argv[1], "--winlogon-listener") == 0) {
+        wchar_t path[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, 0, argv[2], -1, path, MAX_PATH);
+        return RunListener(path);
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    int rc = RUN_ALL_TESTS();
+    qebsim::ServiceStop(kService);
+    return rc;
+}
