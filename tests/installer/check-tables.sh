@@ -28,9 +28,9 @@ expect CustomAction "StartServiceIgnoringResult${T}3186${T}SERVICECONFIGTOOL${T}
 if table InstallExecuteSequence | grep -q "^StartServiceIgnoringResult${T}NOT REMOVE${T}5870$"; then
   echo "ok: service start scheduled on install only, after its security"; else
   echo "FAIL: service start not scheduled"; table InstallExecuteSequence | sed 's/^/  got:    /'; fail=1; fi
-# Recovery: restart after 5 s, again after 30 s, then no action; reset after
-# an hour; run after InstallServices, not on removal.
-expect CustomAction "SetServiceFailureActions${T}3186${T}SERVICECONFIGTOOL${T}failure QEBEvent reset= 3600 actions= restart/5000/restart/30000/\"\"/0${T}" \
+# Recovery: restart after 5 s, again after a minute, then no action; reset
+# after ten minutes; run after InstallServices, not on removal.
+expect CustomAction "SetServiceFailureActions${T}3186${T}SERVICECONFIGTOOL${T}failure QEBEvent reset= 600 actions= restart/5000/restart/60000/\"\"/0${T}" \
   "failure actions set by a deferred, non-impersonated custom action"
 if table InstallExecuteSequence | grep -q "^SetServiceFailureActions${T}NOT REMOVE${T}"; then
   echo "ok: failure actions scheduled on install only"; else echo "FAIL: failure actions not scheduled"; fail=1; fi

@@ -183,7 +183,8 @@ TEST_F(InstallerTest, QuietInstallRegistersAndStartsTheService) {
     EXPECT_TRUE(qebsim::ServiceWaitState(L"QEBEvent", SERVICE_RUNNING, 20000, &status))
         << "state " << status.dwCurrentState;
 
-    // Recovery: restart after 5 s, reset period of one day.
+    // Recovery: restart after 5 s and after a minute, then no action; reset
+    // period of ten minutes.
     SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     SC_HANDLE svc = scm ? OpenServiceW(scm, L"QEBEvent", SERVICE_QUERY_CONFIG) : nullptr;
     ASSERT_NE(nullptr, svc) << "error " << GetLastError();
@@ -191,11 +192,13 @@ TEST_F(InstallerTest, QuietInstallRegistersAndStartsTheService) {
     DWORD needed = 0;
     if (QueryServiceConfig2W(svc, SERVICE_CONFIG_FAILURE_ACTIONS, buffer, sizeof(buffer), &needed)) {
         auto* failure = reinterpret_cast<SERVICE_FAILURE_ACTIONSW*>(buffer);
-        EXPECT_EQ(86400u, failure->dwResetPeriod);
-        EXPECT_EQ(3u, failure->cActions);
-        for (DWORD i = 0; i < failure->cActions && i < 3; ++i) {
-            EXPECT_EQ(SC_ACTION_RESTART, failure->lpsaActions[i].Type) << "action " << i;
-            EXPECT_EQ(5000u, failure->lpsaActions[i].Delay) << "action " << i;
+        EXPECT_EQ(600u, failure->dwResetPeriod);
+        ASSERT_EQ(3u, failure->cActions);
+        const SC_ACTION_TYPE types[] = {SC_ACTION_RESTART, SC_ACTION_RESTART, SC_ACTION_NONE};
+        const DWORD delays[] = {5000, 60000, 0};
+        for (DWORD i = 0; i < 3; ++i) {
+            EXPECT_EQ(types[i], failure->lpsaActions[i].Type) << "action " << i;
+            EXPECT_EQ(delays[i], failure->lpsaActions[i].Delay) << "action " << i;
         }
     } else {
         // Wine's service manager keeps no failure actions (ERROR_INVALID_LEVEL);
