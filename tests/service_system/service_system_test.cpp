@@ -366,9 +366,8 @@ double ServiceCpuMs() {
         const std::string stat = ReadSmallFile(proc + L"\\stat");
         const size_t close = stat.rfind(')');
         unsigned long long utime = 0, stime = 0;
-        if (close == std::string::npos ||
-            sscanf(stat.c_str() + close + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &utime, &stime) != 2)
-            continue;
+        const char* fields = " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu";
+        if (close == std::string::npos || sscanf(stat.c_str() + close + 1, fields, &utime, &stime) != 2) continue;
         ms = (utime + stime) * 10.0;
         break;
     } while (FindNextFileW(dir, &found));
