@@ -17,14 +17,8 @@
 
 namespace {
 
-using tovrel_test::GetText;
-using tovrel_test::SplitLines;
-
-const wchar_t kCaption[] = L"Kestil Desktop BIOS Test Application";
-const wchar_t kTovrel[] = L"C:\\Program Files\\Kestil\\QEB\\Tovrel.exe";
-const wchar_t kTovrelDir[] = L"C:\\Program Files\\Kestil\\QEB";
 const wchar_t kSettings[] = L"Software\\QEBSim\\QEBI";
-enum { kAutoUpdate = 238, kEventLog = 1024 };
+const int kAutoUpdate = 238;
 
 bool SetRead(const wchar_t* name, DWORD value) {
     HKEY key = nullptr;
@@ -73,43 +67,16 @@ protected:
         ASSERT_TRUE(SetRead(L"ReadDelayMs", 0));
         ASSERT_TRUE(SetRead(L"ReadPumps", 0));
         ASSERT_TRUE(qebsim::SetFeature(QEB_FEAT_THERMAL, 1));
-        std::wstring cmd = L"\"" + std::wstring(kTovrel) + L"\"";
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        ASSERT_TRUE(CreateProcessW(kTovrel, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, kTovrelDir, &si, &pi_))
-            << GetLastError();
-        for (int i = 0; i < 400 && !dlg_; ++i) {
-            HWND w = FindWindowW(nullptr, kCaption);
-            DWORD owner = 0;
-            if (w) GetWindowThreadProcessId(w, &owner);
-            if (w && owner == pi_.dwProcessId && IsWindowVisible(w)) dlg_ = w;
-            else Sleep(50);
-        }
-        ASSERT_NE(nullptr, dlg_) << "the dialog did not open";
-        ASSERT_EQ(1u, WaitLines(1, 10000).size());
+        ASSERT_TRUE(tovrel_.Start()) << "the dialog did not open, error " << GetLastError();
+        dlg_ = tovrel_.dialog();
     }
     void TearDown() override {
         SetRead(L"ReadDelayMs", 0);
         SetRead(L"ReadPumps", 0);
-        if (pi_.hProcess) {
-            if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) {
-                PostMessageW(dlg_, WM_CLOSE, 0, 0);
-                if (WaitForSingleObject(pi_.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(pi_.hProcess, 99);
-            }
-            CloseHandle(pi_.hProcess);
-            CloseHandle(pi_.hThread);
-        }
     }
 
-    std::vector<std::wstring> Lines() const { return SplitLines(GetText(GetDlgItem(dlg_, kEventLog))); }
-    std::vector<std::wstring> WaitLines(size_t n, DWORD timeoutMs) const {
-        std::vector<std::wstring> lines = Lines();
-        for (DWORD t = 0; lines.size() < n && t < timeoutMs; t += 50) {
-            Sleep(50);
-            lines = Lines();
-        }
-        return lines;
-    }
+    std::vector<std::wstring> Lines() const { return tovrel_.Lines(); }
+    std::vector<std::wstring> WaitLines(size_t n, DWORD timeoutMs) const { return tovrel_.WaitLines(n, timeoutMs); }
     // Milliseconds the dialog took to answer WM_NULL, or -1 after 1 s.
     double AnswerMs() const {
         LARGE_INTEGER t0;
@@ -119,7 +86,7 @@ protected:
         return MsSince(t0);
     }
 
-    PROCESS_INFORMATION pi_ = {};
+    tovrel_test::InstalledTovrel tovrel_;
     HWND dlg_ = nullptr;
 };
 
