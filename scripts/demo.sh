@@ -76,6 +76,9 @@ shot countdown.png
 sleep 6
 journal_since "$seq" | grep -a -i -E "note|SetSuspendState" || true
 shot resume-notice.png
+# Answered as the user would: the next screenshots show Tovrel alone.
+ctl press-ok "There has been a power loss event" >/dev/null
+sleep 0.5
 
 step "Tovrel from the command line (the radio hot key)"
 for sw in /getallstat /wloff /getallstat /wlon /bton /getallstat; do

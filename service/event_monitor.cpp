@@ -38,6 +38,20 @@ MonitorWaitResult MonitorOnce(HANDLE device, HANDLE completion, BYTE (&buffer)[4
     return MonitorEventDispatched;
 }
 
+// A device that completes every wait short at once (some do around power
+// transitions) would keep this thread issuing waits at full speed. One or two
+// short completions are answered with a new wait at once; a longer run backs
+// off, doubling from 1 ms up to a bound that keeps a whole event after the
+// run from waiting more than about a tenth of a second.
+DWORD MonitorPauseAfterShort(DWORD consecutiveShort) {
+    const DWORD kFreeShortCompletions = 2;
+    if (consecutiveShort <= kFreeShortCompletions) return 0;
+    const DWORD doublings = consecutiveShort - kFreeShortCompletions - 1;
+    if (doublings >= 7) return kMonitorLongestPauseMs;  // 1 << 7 = 128 is over the bound
+    const DWORD pause = 1u << doublings;
+    return pause < kMonitorLongestPauseMs ? pause : kMonitorLongestPauseMs;
+}
+
 void DispatchFirmwareEvent(DWORD code) { RunServiceAction(FirmwareEventAction(code)); }
 
 DWORD WINAPI EventMonitorThread(LPVOID) {
@@ -50,7 +64,16 @@ DWORD WINAPI EventMonitorThread(LPVOID) {
     if (completion == nullptr) ExitProcess(1);
 
     BYTE buffer[4] = {};
+    DWORD shortRun = 0;  // short completions in a row
     for (;;) {
-        if (MonitorOnce(device, completion, buffer) == MonitorWaitFailed) ExitProcess(1);
+        const MonitorWaitResult result = MonitorOnce(device, completion, buffer);
+        if (result == MonitorWaitFailed) ExitProcess(1);
+        if (result == MonitorCompletionIgnored) {
+            if (shortRun != MAXDWORD) ++shortRun;
+        } else {
+            shortRun = 0;
+        }
+        const DWORD pause = MonitorPauseAfterShort(shortRun);
+        if (pause != 0) Sleep(pause);
     }
 }

@@ -32,6 +32,11 @@ void DispatchFirmwareEvent(DWORD code);
 // and the dispatch of the code if the wait brought a whole one.
 enum MonitorWaitResult { MonitorEventDispatched, MonitorCompletionIgnored, MonitorWaitFailed };
 MonitorWaitResult MonitorOnce(HANDLE device, HANDLE completion, BYTE (&buffer)[4]);
+// Pause before the next wait after `consecutiveShort` short completions in a
+// row (0 after a whole event): none for the first two, then 1, 2, 4 ... ms,
+// never more than kMonitorLongestPauseMs.
+const DWORD kMonitorLongestPauseMs = 100;
+DWORD MonitorPauseAfterShort(DWORD consecutiveShort);
 
 // ---- user-session helpers and input (user_session.cpp) -----------------------
 BOOL LaunchInUserSession(int mode, HANDLE* processOut, HANDLE* threadOut);

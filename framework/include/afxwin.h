@@ -255,6 +255,11 @@ public:
     BOOL IsIconic() const;
     BOOL ShowWindow(int nCmdShow);
     void GetClientRect(LPRECT rect) const;
+    // As MFC: a child centred in its parent's client area; a pop-up over
+    // its owner (or pAlternateOwner) when that is visible and not
+    // minimised, else on the work area of the main window's monitor; kept
+    // inside the owner's monitor's work area.
+    void CenterWindow(CWnd* pAlternateOwner = nullptr);
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
     BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
     UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse, TIMERPROC lpfnTimer = nullptr);

@@ -72,6 +72,8 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
     CurrentMessage current = {message, wParam, lParam};
     const CurrentMessage* outer = dialog->m_current;
     dialog->m_current = &current;
+    RECT before = {};
+    ::GetWindowRect(hWnd, &before);
     BOOL setFocus = TRUE;
     try {
         setFocus = dialog->OnInitDialog();
@@ -80,5 +82,12 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
         setFocus = FALSE;
     }
     dialog->m_current = outer;
+    // As MFC: a dialog that neither moved itself nor was shown during its
+    // initialisation is centred (a top-level one over its owner, or on the
+    // work area), whatever position its template gives.
+    RECT after = {};
+    if (::IsWindow(hWnd) && ::GetWindowRect(hWnd, &after) && after.left == before.left && after.top == before.top &&
+        !(::GetWindowLongW(hWnd, GWL_STYLE) & (WS_CHILD | WS_VISIBLE)))
+        dialog->CenterWindow();
     return setFocus;
 }

@@ -198,6 +198,55 @@ void CWnd::GetClientRect(LPRECT rect) const {
     if (!::GetClientRect(m_hWnd, rect)) ::SetRectEmpty(rect);
 }
 
+void CWnd::CenterWindow(CWnd* pAlternateOwner) {
+    const LONG style = ::GetWindowLongW(m_hWnd, GWL_STYLE);
+    HWND center = pAlternateOwner ? pAlternateOwner->m_hWnd : nullptr;
+    if (!pAlternateOwner) center = (style & WS_CHILD) ? ::GetParent(m_hWnd) : ::GetWindow(m_hWnd, GW_OWNER);
+    RECT window;
+    if (!::GetWindowRect(m_hWnd, &window)) return;
+    RECT centerRect, area;
+    if (style & WS_CHILD) {
+        HWND parent = ::GetParent(m_hWnd);
+        ::GetClientRect(parent, &area);
+        if (center) {
+            ::GetClientRect(center, &centerRect);
+            ::MapWindowPoints(center, parent, reinterpret_cast<POINT*>(&centerRect), 2);
+        } else {
+            centerRect = area;
+        }
+        ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&window), 2);
+    } else {
+        // Never over a window the user cannot see.
+        if (center) {
+            const LONG centerStyle = ::GetWindowLongW(center, GWL_STYLE);
+            if (!(centerStyle & WS_VISIBLE) || (centerStyle & WS_MINIMIZE)) center = nullptr;
+        }
+        MONITORINFO monitor;
+        monitor.cbSize = sizeof(monitor);
+        if (center) {
+            ::GetWindowRect(center, &centerRect);
+            if (!::GetMonitorInfoW(::MonitorFromWindow(center, MONITOR_DEFAULTTONEAREST), &monitor)) return;
+            area = monitor.rcWork;
+        } else {
+            CWnd* main = AfxGetMainWnd();
+            HWND byMonitor = main && main->m_hWnd ? main->m_hWnd : m_hWnd;
+            if (!::GetMonitorInfoW(::MonitorFromWindow(byMonitor, MONITOR_DEFAULTTOPRIMARY), &monitor)) return;
+            area = monitor.rcWork;
+            centerRect = area;
+        }
+    }
+    const int width = window.right - window.left;
+    const int height = window.bottom - window.top;
+    int x = (centerRect.left + centerRect.right) / 2 - width / 2;
+    int y = (centerRect.top + centerRect.bottom) / 2 - height / 2;
+    // Kept inside the area; its top left corner wins over the bottom right.
+    if (x + width > area.right) x = area.right - width;
+    if (x < area.left) x = area.left;
+    if (y + height > area.bottom) y = area.bottom - height;
+    if (y < area.top) y = area.top;
+    ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return ::SendMessageW(m_hWnd, message, wParam, lParam);
 }

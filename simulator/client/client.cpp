@@ -66,6 +66,7 @@ bool SetHealth(uint32_t healthStatus) { return SendWord(QEBSIM_IOCTL_SET_HEALTH,
 bool SetPowerFlags(uint32_t flags) { return SendWord(QEBSIM_IOCTL_SET_POWER_FLAGS, flags); }
 bool FailNext(uint32_t count) { return SendWord(QEBSIM_IOCTL_FAIL_NEXT, count); }
 bool ShortNext(uint32_t bytes) { return SendWord(QEBSIM_IOCTL_SHORT_NEXT, bytes); }
+bool ShortMode(uint32_t bytes) { return SendWord(QEBSIM_IOCTL_SHORT_MODE, bytes); }
 bool SetDevicePresent(bool present) { return SendWord(QEBSIM_IOCTL_DEVICE_PRESENT, present ? 1u : 0u); }
 
 bool SetReadings(const uint8_t readings[20]) {

@@ -21,6 +21,7 @@ const char kUsage[] =
     "                                mic vol ambient power thermal cad battery usb fsc health\n"
     "  fail-next N                   the next N framed requests fail\n"
     "  short-next BYTES              the next event completion carries only BYTES (0-3) bytes\n"
+    "  short-mode BYTES|off          every event wait completes at once with BYTES (0-3) bytes, until off\n"
     "  device lose | restore         \\\\.\\QEBI goes away under its users / comes back\n"
     "  journal [--from SEQ] [--raw]  print the journal (frames in hex; --raw: all data)\n"
     "  clear-journal                 empty the journal\n"
@@ -31,6 +32,7 @@ const char kUsage[] =
     "  service-control NAME CODE     send a control code (ControlService)\n"
     "  service-status NAME           state, exit codes, start type and account\n"
     "  run PROGRAM [ARG]             run a program, wait, print its 32-bit exit code\n"
+    "  press-ok TEXT                 answer OK in every dialog that shows a text starting with TEXT\n"
     "Numbers are decimal or 0x hex. Exit code 0 on success.\n";
 
 int Usage() {
@@ -142,9 +144,10 @@ int CmdState() {
     std::printf("readings=%s\n", qebictl::HexBytes(s.readings, 20).c_str());
     std::printf("fail_next=%u\nlisteners=%u\npending_waits=%u\nevents_raised=%u\nevents_delivered=%u\n"
                 "events_dropped=%u\nframes_received=%u\nframes_rejected=%u\njournal_next_seq=%u\nevents_short=%u\n"
-                "device_lost=%u\n",
+                "device_lost=%u\nshort_mode=0x%08X\nwaits_short=%u\n",
                 s.fail_next, s.listeners, s.pending_waits, s.events_raised, s.events_delivered, s.events_dropped,
-                s.frames_received, s.frames_rejected, s.journal_next_seq, s.events_short, s.device_lost);
+                s.frames_received, s.frames_rejected, s.journal_next_seq, s.events_short, s.device_lost, s.short_mode,
+                s.waits_short);
     return 0;
 }
 
@@ -227,6 +230,47 @@ int CmdRun(const std::vector<std::string>& a) {
     return 0;
 }
 
+struct PressOk {
+    std::wstring prefix;
+    HWND found;
+};
+
+BOOL CALLBACK TextStarts(HWND child, LPARAM param) {
+    PressOk* p = reinterpret_cast<PressOk*>(param);
+    wchar_t text[256] = {};
+    GetWindowTextW(child, text, 256);
+    if (std::wstring(text).compare(0, p->prefix.size(), p->prefix) != 0) return TRUE;
+    p->found = child;
+    return FALSE;
+}
+
+BOOL CALLBACK AnswerDialog(HWND top, LPARAM param) {
+    PressOk* p = reinterpret_cast<PressOk*>(param);
+    wchar_t cls[16] = {};
+    GetClassNameW(top, cls, 16);
+    if (!IsWindowVisible(top) || std::wcscmp(cls, L"#32770") != 0) return TRUE;
+    PressOk one = {p->prefix, nullptr};
+    EnumChildWindows(top, TextStarts, reinterpret_cast<LPARAM>(&one));
+    if (one.found == nullptr) return TRUE;
+    PostMessageW(top, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(top, IDOK)));
+    p->found = top;
+    std::printf("answered OK: 0x%p\n", static_cast<void*>(top));
+    return TRUE;
+}
+
+// A dialog left on the screen (the resume notice, say) answered as its user
+// would, so that it is gone from the next screenshot.
+int CmdPressOk(const std::vector<std::string>& a) {
+    if (a.size() != 1 || a[0].empty()) return Usage();
+    PressOk p = {std::wstring(a[0].begin(), a[0].end()), nullptr};
+    EnumWindows(AnswerDialog, reinterpret_cast<LPARAM>(&p));
+    if (p.found == nullptr) {
+        std::fprintf(stderr, "qebictl: no dialog shows \"%s\"\n", a[0].c_str());
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -240,6 +284,11 @@ int main(int argc, char** argv) {
     if (cmd == "feature") return CmdFeature(a);
     if (cmd == "fail-next") return CmdWord(a, qebsim::FailNext, "fail-next");
     if (cmd == "short-next") return CmdWord(a, qebsim::ShortNext, "short-next");
+    if (cmd == "press-ok") return CmdPressOk(a);
+    if (cmd == "short-mode") {
+        if (a.size() == 1 && a[0] == "off") return qebsim::ShortMode(QEBSIM_SHORT_OFF) ? 0 : Fail("short-mode");
+        return CmdWord(a, qebsim::ShortMode, "short-mode");
+    }
     if (cmd == "device") {
         if (a.size() != 1 || (a[0] != "lose" && a[0] != "restore")) return Usage();
         return qebsim::SetDevicePresent(a[0] == "restore") ? 0 : Fail("device");

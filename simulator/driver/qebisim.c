@@ -63,6 +63,8 @@ static struct {
     ULONG frames_rejected;
     ULONG events_short;
     ULONG short_next;        /* bytes of the next completion, or SIM_NO_SHORT */
+    ULONG short_mode;        /* bytes of every wait's completion, or QEBSIM_SHORT_OFF */
+    ULONG waits_short;
     BOOLEAN device_lost;     /* \\.\QEBI removed by QEBSIM_IOCTL_DEVICE_PRESENT 0 */
     LIST_ENTRY dead_handles; /* handles open when the device was lost */
     LONGLONG qpc_frequency;
@@ -159,6 +161,16 @@ static ULONG fill_event(PIRP irp, SIM_HANDLE *h, uint32_t code)
         journal(QEBSIM_REC_EVENT_SHORT, h->id, code, (int32_t)bytes, NULL, 0);
     }
     return bytes;
+}
+
+/* Completes a wait at once with g.short_mode zero bytes and no event.
+ * Caller holds g.lock; the caller completes the IRP. */
+static void fill_short(PIRP irp)
+{
+    RtlZeroMemory(irp->AssociatedIrp.SystemBuffer, g.short_mode);
+    irp->IoStatus.Status = STATUS_SUCCESS;
+    irp->IoStatus.Information = g.short_mode;
+    g.waits_short++;
 }
 
 /* Offers one event to every listener, in the order the handles were opened. */
@@ -323,6 +335,12 @@ static NTSTATUS wait_request(PIRP irp, PIO_STACK_LOCATION stack, SIM_HANDLE *h)
         KeReleaseSpinLock(&g.lock, irql);
         return complete(irp, STATUS_DEVICE_BUSY, 0);
     }
+    if (g.short_mode != QEBSIM_SHORT_OFF) {
+        fill_short(irp);
+        KeReleaseSpinLock(&g.lock, irql);
+        IoCompleteRequest(irp, IO_NO_INCREMENT);
+        return STATUS_SUCCESS;
+    }
     if (qebsim_queue_pop(&h->queue, &code)) {
         fill_event(irp, h, code);
         KeReleaseSpinLock(&g.lock, irql);
@@ -450,6 +468,8 @@ static void fill_state(QEBSIM_STATE *s)
     s->events_short = g.events_short;
     s->short_next = g.short_next;
     s->device_lost = g.device_lost;
+    s->short_mode = g.short_mode;
+    s->waits_short = g.waits_short;
 }
 
 /* The platform device goes away under its users, as on a surprise removal:
@@ -556,6 +576,31 @@ static NTSTATUS control_request(PIRP irp, PIO_STACK_LOCATION stack)
         KeAcquireSpinLock(&g.lock, &irql);
         g.short_next = bytes;
         KeReleaseSpinLock(&g.lock, irql);
+        return complete(irp, STATUS_SUCCESS, 0);
+    }
+    case QEBSIM_IOCTL_SHORT_MODE: {
+        LIST_ENTRY done;
+        PLIST_ENTRY e;
+        uint32_t bytes;
+        if (in_len < sizeof(uint32_t))
+            return complete(irp, STATUS_INVALID_PARAMETER, 0);
+        bytes = *(const uint32_t *)buf;
+        if (bytes >= sizeof(uint32_t) && bytes != QEBSIM_SHORT_OFF)
+            return complete(irp, STATUS_INVALID_PARAMETER, 0);
+        InitializeListHead(&done);
+        KeAcquireSpinLock(&g.lock, &irql);
+        g.short_mode = bytes;
+        /* The waits outstanding now complete short as well. */
+        for (e = g.handles.Flink; bytes != QEBSIM_SHORT_OFF && e != &g.handles; e = e->Flink) {
+            SIM_HANDLE *h = CONTAINING_RECORD(e, SIM_HANDLE, link);
+            PIRP pending = take_pending(h);
+            if (pending != NULL) {
+                fill_short(pending);
+                InsertTailList(&done, &pending->Tail.Overlay.ListEntry);
+            }
+        }
+        KeReleaseSpinLock(&g.lock, irql);
+        complete_list(&done);
         return complete(irp, STATUS_SUCCESS, 0);
     }
     case QEBSIM_IOCTL_SET_HEALTH:
@@ -822,6 +867,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry)
 
     RtlZeroMemory(&g, sizeof(g));
     g.short_next = SIM_NO_SHORT;
+    g.short_mode = QEBSIM_SHORT_OFF;
     KeInitializeSpinLock(&g.lock);
     InitializeListHead(&g.handles);
     InitializeListHead(&g.dead_handles);

@@ -19,11 +19,53 @@ namespace {
 // Every entry point runs inside one qebi::EntryPointScope (the callback pair
 // takes theirs in qebi_events.cpp).
 
+// A reading entry point of a real library may take tens of milliseconds (an
+// embedded controller answers slowly), and one built on COM or WMI lets
+// window messages through while it waits. Tests choose either under
+// HKLM\Software\QEBSim\QEBI, read at every call: ReadDelayMs (DWORD) is the
+// time each reading call takes after its request was answered, ReadPumps
+// (DWORD, not 0) makes that wait dispatch every message of the calling
+// thread, posted ones included, as a COM modal loop does.
+DWORD SettingOf(const wchar_t* name) {
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\QEBSim\\QEBI", name, RRF_RT_REG_DWORD, nullptr, &value,
+                     &size) != ERROR_SUCCESS)
+        return 0;
+    return value;
+}
+
+void SlowRead() {
+    const DWORD delayMs = SettingOf(L"ReadDelayMs");
+    if (delayMs == 0) return;
+    if (SettingOf(L"ReadPumps") == 0) {
+        Sleep(delayMs);
+        return;
+    }
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= delayMs) return;
+        MsgWaitForMultipleObjectsEx(0, nullptr, delayMs - elapsed, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                // For the caller's own loop.
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+}
+
 LONG ReadFeature(uint32_t index) {
     qebi::EntryPointScope scope;
     uint8_t answer[4] = {};
     bool ok = qebi::SendKsmi(static_cast<uint16_t>(QEB_KSMI_READ_FEATURE(index)), nullptr, 0,
                              answer, sizeof(answer));
+    SlowRead();
     uint32_t word = 0;
     qebi::ReadWord(answer, sizeof(answer), 0, &word);
     return qebi::QueryResult(ok, word);
@@ -71,6 +113,7 @@ LONG WINAPI Get_Thermal_Parameter(WORD* buffer, LONG count) {
     uint8_t answer[4 + qebi::kThermalReadingBytes] = {};
     bool ok = qebi::SendKsmi(static_cast<uint16_t>(QEB_KSMI_READ_FEATURE(QEB_FEAT_THERMAL)),
                              nullptr, 0, answer, sizeof(answer));
+    SlowRead();
     if (!ok) return qebi::kFailed;
     uint32_t word = 0;
     qebi::ReadWord(answer, sizeof(answer), 0, &word);

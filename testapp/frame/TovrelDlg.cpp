@@ -17,9 +17,6 @@ const UINT kAutoUpdatePeriodMs = 1000;
 const UINT kFirmwareEventsMessage = WM_APP + 1;
 // One-shot timer that runs the next batch once waiting input has been seen to.
 const UINT_PTR kNextBatchTimer = 2;
-// Events logged per message: small enough that a close request, a click or a
-// repaint waits only a few milliseconds while thousands of events are queued.
-const size_t kEventsPerBatch = 64;
 
 template <typename T>
 bool ResolveOne(HMODULE hLibrary, const char* name, T& slot) {
@@ -89,7 +86,8 @@ CTORVADlg::CTORVADlg(CWnd* pParent)
       m_hLibrary(nullptr),
       m_autoUpdate(0),
       m_eventCount(0),
-      m_callbackState(kCallbackNone) {
+      m_callbackState(kCallbackNone),
+      m_draining(false) {
     ClearEntryPoints(*this);
     m_hIcon = AfxGetApp() ? AfxGetApp()->LoadIcon(IDR_MAINFRAME)
                           : ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
@@ -314,13 +312,16 @@ void CTORVADlg::OnDestroy() {
 
 // Runs on the library's thread, possibly while the library holds a lock that
 // its other entry points (called by this dialog's thread) wait for: it must
-// not wait for the dialog in any way. It queues the code and, for the first
-// code of a burst, posts the one message that makes the dialog's thread log
-// them; posting never blocks.
+// not wait for the dialog in any way. It takes the local time (the log tells
+// when each event arrived, however busy the dialog's thread is), queues the
+// event and, for the first event of a burst, posts the one message that makes
+// the dialog's thread log them; neither ever blocks.
 void WINAPI CTORVADlg::FirmwareEventCallback(DWORD code, void* context) {
     if (!context) return;
     CTORVADlg* dlg = static_cast<CTORVADlg*>(context);
-    if (dlg->m_firmwareEvents.Push(code) && !::PostMessageW(dlg->m_hWnd, kFirmwareEventsMessage, 0, 0))
+    SYSTEMTIME arrived;
+    ::GetLocalTime(&arrived);
+    if (dlg->m_firmwareEvents.Push(code, arrived) && !::PostMessageW(dlg->m_hWnd, kFirmwareEventsMessage, 0, 0))
         dlg->m_firmwareEvents.PostFailed();
 }
 
@@ -329,14 +330,35 @@ LRESULT CTORVADlg::OnFirmwareEvents(WPARAM, LPARAM) {
     return 0;
 }
 
-// Logs one bounded batch of queued codes, oldest first, and arranges the next
-// batch while codes remain.
+// Logs one batch of queued events, oldest first, bounded by count and by
+// time, and arranges the next batch while events remain.
+//
+// A library call made here (a panel refresh) may let window messages through
+// while it waits, as a library built on COM or WMI does; the drain message or
+// the batch timer then arrives while this drain runs. That inner call returns
+// at once and this drain goes on with what is queued: a second drain in the
+// middle of this one would write its lines before the line of the event being
+// refreshed.
 void CTORVADlg::DrainFirmwareEvents() {
-    DWORD codes[kEventsPerBatch];
-    bool more = false;
-    size_t count = m_firmwareEvents.PopBatch(codes, kEventsPerBatch, &more);
-    LogFirmwareEvents(codes, count);
-    if (more) ScheduleNextDrain();
+    if (m_draining) return;
+    m_draining = true;
+    LARGE_INTEGER perSecond, start, now;
+    ::QueryPerformanceFrequency(&perSecond);
+    ::QueryPerformanceCounter(&start);
+    tovrel::EventLogBatch batch(&m_eventCount);
+    size_t done = 0;
+    for (;;) {
+        tovrel::QueuedEvent event;
+        if (m_firmwareEvents.PopBatch(&event, 1, nullptr) == 0) break;
+        LogQueuedEvent(&batch, event);
+        ++done;
+        ::QueryPerformanceCounter(&now);
+        if (tovrel::BatchIsOver(done, now.QuadPart - start.QuadPart, perSecond.QuadPart)) break;
+    }
+    if (done != 0) FinishEventLog(&batch);
+    m_draining = false;
+    // Also when an inner drain message was swallowed above.
+    if (m_firmwareEvents.Size() != 0) ScheduleNextDrain();
 }
 
 void CTORVADlg::ScheduleNextDrain() {
@@ -353,31 +375,34 @@ void CTORVADlg::ScheduleNextDrain() {
     SetTimer(kNextBatchTimer, USER_TIMER_MINIMUM, nullptr);
 }
 
-void CTORVADlg::LogFirmwareEvent(DWORD code) { LogFirmwareEvents(&code, 1); }
+void CTORVADlg::LogFirmwareEvent(DWORD code) {
+    tovrel::QueuedEvent event = {code, {}};
+    ::GetLocalTime(&event.arrived);
+    tovrel::EventLogBatch batch(&m_eventCount);
+    LogQueuedEvent(&batch, event);
+    FinishEventLog(&batch);
+}
 
 // Each event is counted, its panel refreshed (thermal alert, ambient light)
-// before its line is in the log, and its line time-stamped when written. The
-// lines go into the log in as few replacements as the refreshes allow (one
-// per batch without them), with one scroll and one repaint at the end: the
-// cost of an edit control update is per replacement, not per line. (The
-// log's drawing is not switched off with WM_SETREDRAW around the batch: Wine's
-// edit control then stays blank afterwards.)
-void CTORVADlg::LogFirmwareEvents(const DWORD* codes, size_t count) {
-    if (count == 0) return;
-    tovrel::EventLogBatch batch(&m_eventCount);
-    for (size_t i = 0; i < count; ++i) {
-        tovrel::EventRefresh refresh = tovrel::RefreshForEvent(codes[i]);
-        if (refresh != tovrel::EventRefresh::None) {
-            // The lines of the events before it are in the log first.
-            WriteEventLog(batch.Take());
-            if (refresh == tovrel::EventRefresh::Thermal) UpdateThermalStatus();
-            else UpdateAmbientLight();
-        }
-        SYSTEMTIME now;
-        ::GetLocalTime(&now);
-        batch.Add(now, codes[i]);
+// before its line is in the log, and its line stamped with the time it
+// arrived. The lines go into the log in as few replacements as the refreshes
+// allow (one per batch without them), with one scroll and one repaint at the
+// end: the cost of an edit control update is per replacement, not per line.
+// (The log's drawing is not switched off with WM_SETREDRAW around the batch:
+// Wine's edit control then stays blank afterwards.)
+void CTORVADlg::LogQueuedEvent(tovrel::EventLogBatch* batch, const tovrel::QueuedEvent& event) {
+    tovrel::EventRefresh refresh = tovrel::RefreshForEvent(event.code);
+    if (refresh != tovrel::EventRefresh::None) {
+        // The lines of the events before it are in the log first.
+        WriteEventLog(batch->Take());
+        if (refresh == tovrel::EventRefresh::Thermal) UpdateThermalStatus();
+        else UpdateAmbientLight();
     }
-    WriteEventLog(batch.Take());
+    batch->Add(event.arrived, event.code);
+}
+
+void CTORVADlg::FinishEventLog(tovrel::EventLogBatch* batch) {
+    WriteEventLog(batch->Take());
     m_eventLog.SendMessage(EM_SCROLLCARET);
     // Repainted whole and now: a paint request would wait behind the next
     // batch's message, and after a replacement and a scroll Wine's edit

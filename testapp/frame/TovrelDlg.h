@@ -125,13 +125,17 @@ private:
     enum CallbackState { kCallbackNone, kCallbackRegistered, kCallbackUnregistered };
     CallbackState m_callbackState;
 
-    // Codes handed over by FirmwareEventCallback, logged on this thread.
+    // Events handed over by FirmwareEventCallback, logged on this thread.
     tovrel::EventQueue m_firmwareEvents;
+    // A drain runs: one reached again through a library call that lets
+    // messages through returns at once.
+    bool m_draining;
 
     void UnregisterEventCallback();
     void DropQueuedEvents();
     void DrainFirmwareEvents();
-    void LogFirmwareEvents(const DWORD* codes, size_t count);
+    void LogQueuedEvent(tovrel::EventLogBatch* batch, const tovrel::QueuedEvent& event);
+    void FinishEventLog(tovrel::EventLogBatch* batch);
     void WriteEventLog(const tovrel::EventLogBatch::Write& write);
     void ScheduleNextDrain();
     void ReleaseLibrary();

@@ -30,8 +30,8 @@ EventQueue::~EventQueue() {
 
 bool EventQueue::GrowLocked() {
     size_t capacity = m_capacity ? m_capacity * 2 : kInitialCapacity;
-    if (capacity < m_capacity || capacity > static_cast<size_t>(-1) / sizeof(DWORD)) return false;
-    DWORD* ring = static_cast<DWORD*>(malloc(capacity * sizeof(DWORD)));
+    if (capacity < m_capacity || capacity > static_cast<size_t>(-1) / sizeof(QueuedEvent)) return false;
+    QueuedEvent* ring = static_cast<QueuedEvent*>(malloc(capacity * sizeof(QueuedEvent)));
     if (!ring) return false;
     // Unroll the old ring so that the oldest code is at index 0.
     for (size_t i = 0; i < m_count; ++i) ring[i] = m_ring[(m_head + i) % m_capacity];
@@ -42,11 +42,13 @@ bool EventQueue::GrowLocked() {
     return true;
 }
 
-bool EventQueue::Push(DWORD code) {
+bool EventQueue::Push(DWORD code, const SYSTEMTIME& arrived) {
     Locked lock(&m_lock);
     if (m_closed) return false;
     if (m_count == m_capacity && !GrowLocked()) return false;
-    m_ring[(m_head + m_count) % m_capacity] = code;
+    QueuedEvent& slot = m_ring[(m_head + m_count) % m_capacity];
+    slot.code = code;
+    slot.arrived = arrived;
     ++m_count;
     if (m_drainPending) return false;
     m_drainPending = true;
@@ -65,7 +67,7 @@ bool EventQueue::ClaimStalled() {
     return true;
 }
 
-size_t EventQueue::PopBatch(DWORD* out, size_t max, bool* more) {
+size_t EventQueue::PopBatch(QueuedEvent* out, size_t max, bool* more) {
     Locked lock(&m_lock);
     size_t n = m_count < max ? m_count : max;
     for (size_t i = 0; i < n; ++i) {

@@ -1,5 +1,6 @@
-// Firmware event codes on their way from the library's thread to the dialog's
-// thread. The library's callback only appends a code and, when no drain is
+// Firmware events on their way from the library's thread to the dialog's
+// thread, each with the local time it arrived at. The library's callback only
+// appends an event and, when no drain is
 // pending yet, posts one message to the dialog; the dialog takes the codes
 // in bounded batches on its own thread. One message per burst rather than per
 // event: a thread's posted-message queue is limited (10,000 messages) and
@@ -13,6 +14,11 @@
 
 namespace tovrel {
 
+struct QueuedEvent {
+    DWORD code;
+    SYSTEMTIME arrived;  // local time the library handed the event over
+};
+
 class EventQueue {
 public:
     EventQueue();
@@ -20,10 +26,10 @@ public:
     EventQueue(const EventQueue&) = delete;
     EventQueue& operator=(const EventQueue&) = delete;
 
-    // Appends code. Returns true when the caller has to post the drain
+    // Appends the event. Returns true when the caller has to post the drain
     // message: no drain was pending until now. False when a drain is already
-    // pending, and when the queue is closed or out of memory (code dropped).
-    bool Push(DWORD code);
+    // pending, and when the queue is closed or out of memory (event dropped).
+    bool Push(DWORD code, const SYSTEMTIME& arrived);
 
     // The drain message asked for by Push could not be posted: the next Push
     // asks again.
@@ -33,11 +39,11 @@ public:
     // posted); the drain is then pending for the caller, who runs it.
     bool ClaimStalled();
 
-    // Moves at most max codes, oldest first, into out and returns how many.
-    // *more tells whether codes remain: the drain then stays pending and the
+    // Moves at most max events, oldest first, into out and returns how many.
+    // *more tells whether events remain: the drain then stays pending and the
     // caller must arrange the next batch; otherwise the next Push asks for a
     // new drain message.
-    size_t PopBatch(DWORD* out, size_t max, bool* more);
+    size_t PopBatch(QueuedEvent* out, size_t max, bool* more);
 
     // Drops every queued code for good: later pushes store nothing and ask
     // for no drain. Returns the number of codes dropped.
@@ -47,7 +53,7 @@ public:
 
 private:
     mutable CRITICAL_SECTION m_lock;
-    DWORD* m_ring;       // circular buffer of m_capacity codes
+    QueuedEvent* m_ring; // circular buffer of m_capacity events
     size_t m_capacity;
     size_t m_head;       // index of the oldest code
     size_t m_count;

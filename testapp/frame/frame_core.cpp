@@ -138,6 +138,11 @@ void EventLogBatch::Add(const SYSTEMTIME& time, DWORD code) {
     }
 }
 
+bool BatchIsOver(size_t eventsDone, LONGLONG elapsed, LONGLONG perSecond) {
+    if (eventsDone >= kEventsPerBatch) return true;
+    return elapsed >= perSecond / 1000 * kBatchWorkMs;
+}
+
 EventLogBatch::Write EventLogBatch::Take() {
     Write write{m_replaceAll, m_text};
     m_replaceAll = false;

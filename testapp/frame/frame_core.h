@@ -107,6 +107,15 @@ private:
     CString m_text;
 };
 
+// A batch of the event log ends after kEventsPerBatch events, or once about
+// kBatchWorkMs of work is done: each thermal alert or ambient-light event
+// reads the library, which may take tens of milliseconds, and the dialog
+// must stay responsive between batches. elapsed and perSecond are in
+// performance-counter counts.
+constexpr size_t kEventsPerBatch = 64;
+constexpr LONGLONG kBatchWorkMs = 15;
+bool BatchIsOver(size_t eventsDone, LONGLONG elapsed, LONGLONG perSecond);
+
 // First log line after the registration attempt.
 CString FormatRegistrationLine(LONG result, DWORD lastError);
 

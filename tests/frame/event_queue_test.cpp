@@ -36,9 +36,9 @@ TEST_P(PostRuleTest, OneDrainMessagePerBurst) {
     for (const Step& s : GetParam().steps) {
         bool result = false;
         switch (s.op) {
-        case kPush: result = queue.Push(next++); break;
+        case kPush: result = queue.Push(next++, SYSTEMTIME{}); break;
         case kPop2: {
-            DWORD out[2];
+            tovrel::QueuedEvent out[2];
             queue.PopBatch(out, 2, &result);
             break;
         }
@@ -80,7 +80,10 @@ struct Feeder {
 DWORD WINAPI Feed(void* param) {
     Feeder* f = static_cast<Feeder*>(param);
     for (DWORD code = 0; code < f->count; ++code) {
-        if (f->queue->Push(code)) ReleaseSemaphore(f->posted, 1, nullptr);
+        SYSTEMTIME arrived = {};
+        arrived.wMilliseconds = static_cast<WORD>(code % 1000);
+        arrived.wSecond = static_cast<WORD>(code / 1000 % 60);
+        if (f->queue->Push(code, arrived)) ReleaseSemaphore(f->posted, 1, nullptr);
         if (code % 512 == 0) Sleep(0);
     }
     return 0;
@@ -96,7 +99,7 @@ TEST(EventQueueDrain, DeliversEveryCodeInOrderFromAnotherThread) {
     HANDLE thread = CreateThread(nullptr, 0, Feed, &feeder, 0, nullptr);
     ASSERT_NE(nullptr, thread);
 
-    std::vector<DWORD> got;
+    std::vector<tovrel::QueuedEvent> got;
     int messages = 0;
     while (got.size() < kEvents) {
         // A lost wake-up would leave codes queued with no message coming.
@@ -105,7 +108,7 @@ TEST(EventQueueDrain, DeliversEveryCodeInOrderFromAnotherThread) {
         ++messages;
         bool more = true;
         while (more) {
-            DWORD batch[kBatch];
+            tovrel::QueuedEvent batch[kBatch];
             size_t n = queue.PopBatch(batch, kBatch, &more);
             ASSERT_LE(n, kBatch);
             got.insert(got.end(), batch, batch + n);
@@ -117,7 +120,12 @@ TEST(EventQueueDrain, DeliversEveryCodeInOrderFromAnotherThread) {
     CloseHandle(feeder.posted);
 
     ASSERT_EQ(kEvents, got.size());
-    for (DWORD i = 0; i < kEvents; ++i) ASSERT_EQ(i, got[i]) << "at " << i;
+    for (DWORD i = 0; i < kEvents; ++i) {
+        ASSERT_EQ(i, got[i].code) << "at " << i;
+        // Each event keeps the time it was queued with.
+        ASSERT_EQ(i % 1000, got[i].arrived.wMilliseconds) << "at " << i;
+        ASSERT_EQ(i / 1000 % 60, got[i].arrived.wSecond) << "at " << i;
+    }
     EXPECT_LT(messages, static_cast<int>(kEvents)) << "one message per event";
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 #include <vector>
 
@@ -244,6 +246,29 @@ TEST(EventLog, EmptiesOnlyWhenTheCounterPassesOneThousand) {
     EXPECT_FALSE(tovrel::LogMustEmpty(1000));
     EXPECT_TRUE(tovrel::LogMustEmpty(1001));
 }
+
+// A batch ends after 64 events or 15 ms of work (counts at 10 MHz).
+struct BatchEndCase {
+    size_t events;
+    LONGLONG elapsed;
+    bool over;
+};
+
+void PrintTo(const BatchEndCase& c, std::ostream* os) {
+    *os << c.events << "events_" << c.elapsed << "counts";
+}
+
+class BatchEndTest : public ::testing::TestWithParam<BatchEndCase> {};
+
+TEST_P(BatchEndTest, CountOrTime) {
+    const BatchEndCase& c = GetParam();
+    EXPECT_EQ(c.over, tovrel::BatchIsOver(c.events, c.elapsed, 10000000)) << c.events << " events, " << c.elapsed;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, BatchEndTest,
+                         ::testing::Values(BatchEndCase{1, 0, false}, BatchEndCase{63, 149999, false},
+                                           BatchEndCase{64, 0, true}, BatchEndCase{1, 150000, true},
+                                           BatchEndCase{1, 500000, true}));
 
 TEST(EventLog, RegistrationLines) {
     EXPECT_EQ(L"Event callback registered\r\n", S(tovrel::FormatRegistrationLine(0, 0)));

@@ -17,12 +17,8 @@
 namespace {
 
 using tovrel_test::GetText;
-using tovrel_test::SplitLines;
 
-const wchar_t kCaption[] = L"Kestil Desktop BIOS Test Application";
-const wchar_t kTovrel[] = L"C:\\Program Files\\Kestil\\QEB\\Tovrel.exe";
-const wchar_t kTovrelDir[] = L"C:\\Program Files\\Kestil\\QEB";
-enum { kAmbient = 206, kAutoUpdate = 238, kUpdateAll = 239, kEventLog = 1024 };
+enum { kAmbient = 206, kAutoUpdate = 238, kUpdateAll = 239 };
 
 // Raises codes first, first + step, ... while keeping the device's queue
 // short.
@@ -52,44 +48,14 @@ protected:
         SetEnvironmentVariableW(L"QEBI_STANDIN_STRICT", L"1");
         ASSERT_TRUE(qebsim::SetFeature(QEB_FEAT_THERMAL, 1));
         ASSERT_TRUE(qebsim::SetFeature(QEB_FEAT_AMBIENT_LIGHT, (77 << 1) | 1));
-        std::wstring cmd = L"\"" + std::wstring(kTovrel) + L"\"";
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        ASSERT_TRUE(CreateProcessW(kTovrel, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, kTovrelDir, &si, &pi_))
-            << GetLastError();
-        for (int i = 0; i < 400 && !dlg_; ++i) {
-            HWND w = FindWindowW(nullptr, kCaption);
-            DWORD owner = 0;
-            if (w) GetWindowThreadProcessId(w, &owner);
-            if (w && owner == pi_.dwProcessId && IsWindowVisible(w)) dlg_ = w;
-            else Sleep(50);
-        }
-        ASSERT_NE(nullptr, dlg_) << "the dialog did not open";
-        ASSERT_EQ(1u, WaitLines(1, 10000).size());
+        ASSERT_TRUE(tovrel_.Start()) << "the dialog did not open, error " << GetLastError();
+        dlg_ = tovrel_.dialog();
         ASSERT_EQ(L"Event callback registered", Lines()[0]);
     }
-    void TearDown() override {
-        if (pi_.hProcess) {
-            if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) {
-                PostMessageW(dlg_, WM_CLOSE, 0, 0);
-                if (WaitForSingleObject(pi_.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(pi_.hProcess, 99);
-            }
-            CloseHandle(pi_.hProcess);
-            CloseHandle(pi_.hThread);
-        }
-        SetEnvironmentVariableW(L"QEBI_STANDIN_STRICT", nullptr);
-    }
+    void TearDown() override { SetEnvironmentVariableW(L"QEBI_STANDIN_STRICT", nullptr); }
 
-    std::vector<std::wstring> Lines() const { return SplitLines(GetText(GetDlgItem(dlg_, kEventLog))); }
-    // The log once it holds at least n lines (or as it is after the timeout).
-    std::vector<std::wstring> WaitLines(size_t n, DWORD timeoutMs) const {
-        std::vector<std::wstring> lines = Lines();
-        for (DWORD t = 0; lines.size() < n && t < timeoutMs; t += 50) {
-            Sleep(50);
-            lines = Lines();
-        }
-        return lines;
-    }
+    std::vector<std::wstring> Lines() const { return tovrel_.Lines(); }
+    std::vector<std::wstring> WaitLines(size_t n, DWORD timeoutMs) const { return tovrel_.WaitLines(n, timeoutMs); }
     // A message the dialog must handle within the time: it is not stuck.
     bool Responds(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
         DWORD_PTR r = 0;
@@ -102,12 +68,12 @@ protected:
         QueryPerformanceFrequency(&f);
         QueryPerformanceCounter(&t0);
         PostMessageW(dlg_, WM_SYSCOMMAND, SC_CLOSE, 0);
-        if (WaitForSingleObject(pi_.hProcess, 20000) != WAIT_OBJECT_0) return -1;
+        if (WaitForSingleObject(tovrel_.process(), 20000) != WAIT_OBJECT_0) return -1;
         QueryPerformanceCounter(&t1);
         return (t1.QuadPart - t0.QuadPart) * 1000.0 / f.QuadPart;
     }
 
-    PROCESS_INFORMATION pi_ = {};
+    tovrel_test::InstalledTovrel tovrel_;
     HWND dlg_ = nullptr;
 };
 

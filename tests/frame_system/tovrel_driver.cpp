@@ -123,6 +123,44 @@ void TovrelProcess::Kill() {
     m_pi = {};
 }
 
+InstalledTovrel::~InstalledTovrel() {
+    if (!m_pi.hProcess) return;
+    if (WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT) {
+        if (m_dialog) PostMessageW(m_dialog, WM_CLOSE, 0, 0);
+        if (WaitForSingleObject(m_pi.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(m_pi.hProcess, 99);
+    }
+    CloseHandle(m_pi.hProcess);
+    CloseHandle(m_pi.hThread);
+}
+
+bool InstalledTovrel::Start() {
+    const wchar_t kTovrel[] = L"C:\\Program Files\\Kestil\\QEB\\Tovrel.exe";
+    std::wstring cmd = L"\"" + std::wstring(kTovrel) + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    if (!CreateProcessW(kTovrel, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, L"C:\\Program Files\\Kestil\\QEB",
+                        &si, &m_pi))
+        return false;
+    FindWindowState state = {m_pi.dwProcessId, L"Kestil Desktop BIOS Test Application", nullptr};
+    for (int i = 0; i < 400 && !state.found; ++i) {
+        EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&state));
+        if (!state.found) Sleep(50);
+    }
+    m_dialog = state.found;
+    return m_dialog && WaitLines(1, 10000).size() == 1;
+}
+
+std::vector<std::wstring> InstalledTovrel::Lines() const { return SplitLines(GetText(GetDlgItem(m_dialog, 1024))); }
+
+std::vector<std::wstring> InstalledTovrel::WaitLines(size_t n, DWORD timeoutMs) const {
+    std::vector<std::wstring> lines = Lines();
+    for (DWORD t = 0; lines.size() < n && t < timeoutMs; t += 50) {
+        Sleep(50);
+        lines = Lines();
+    }
+    return lines;
+}
+
 std::vector<std::string> TovrelProcess::LibraryCalls() const {
     std::vector<std::string> lines;
     std::ifstream in(Narrow(m_folder + L"calls.log"));

@@ -53,6 +53,33 @@ private:
     std::wstring m_folder;
 };
 
+// The installed Tovrel.exe (C:\Program Files\Kestil\QEB, with the library
+// installed beside it) started in its folder with this process's environment,
+// the stand-in library's test switches included.
+class InstalledTovrel {
+public:
+    InstalledTovrel() = default;
+    // A dialog still open gets a close request; the process is ended if it
+    // still runs 10 s later.
+    ~InstalledTovrel();
+    InstalledTovrel(const InstalledTovrel&) = delete;
+    InstalledTovrel& operator=(const InstalledTovrel&) = delete;
+
+    // Starts it; true once its dialog is visible and its event log holds the
+    // registration line.
+    bool Start();
+    HWND dialog() const { return m_dialog; }
+    HANDLE process() const { return m_pi.hProcess; }
+    // Lines of the event log, the registration line first.
+    std::vector<std::wstring> Lines() const;
+    // The log once it holds at least n lines (or as it is after the timeout).
+    std::vector<std::wstring> WaitLines(size_t n, DWORD timeoutMs) const;
+
+private:
+    PROCESS_INFORMATION m_pi = {};
+    HWND m_dialog = nullptr;
+};
+
 // WM_GETTEXT through the window's own thread (works across processes).
 std::wstring GetText(HWND hWnd);
 std::wstring ClassOf(HWND hWnd);

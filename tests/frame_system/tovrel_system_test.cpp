@@ -1,5 +1,6 @@
 // Tovrel.exe under Wine on a display, against fixture libraries.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <string>
 #include <vector>
@@ -336,6 +337,29 @@ TEST_F(DialogTest, SystemCommandsSixteenToThirtyOneOpenTheAboutBox) {
     PostMessageW(dlg, WM_SYSCOMMAND, 0x30, 0);
     Sleep(500);
     EXPECT_FALSE(p.HasWindow(kAboutTitle));
+    PostMessageW(dlg, WM_CLOSE, 0, 0);
+}
+
+// Centre of a window, in screen pixels (doubled: no rounding).
+POINT Centre2(const RECT& r) { return POINT{r.left + r.right, r.top + r.bottom}; }
+
+TEST_F(DialogTest, MainDialogCentredOnTheWorkAreaAndAboutBoxOverIt) {
+    Open(L"centred");
+    RECT work = {}, main = {};
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
+    ASSERT_TRUE(GetWindowRect(dlg, &main));
+    EXPECT_LE(std::abs(Centre2(main).x - Centre2(work).x), 4) << "main dialog left " << main.left;
+    EXPECT_LE(std::abs(Centre2(main).y - Centre2(work).y), 4) << "main dialog top " << main.top;
+
+    PostMessageW(dlg, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    HWND about = p.WaitForWindow(kAboutTitle, 10000);
+    ASSERT_NE(nullptr, about);
+    RECT box = {};
+    ASSERT_TRUE(GetWindowRect(about, &box));
+    EXPECT_LE(std::abs(Centre2(box).x - Centre2(main).x), 4) << "About box left " << box.left;
+    EXPECT_LE(std::abs(Centre2(box).y - Centre2(main).y), 4) << "About box top " << box.top;
+    PostMessageW(about, WM_COMMAND, IDOK, 0);
+    for (int i = 0; i < 100 && p.HasWindow(kAboutTitle); ++i) Sleep(50);
     PostMessageW(dlg, WM_CLOSE, 0, 0);
 }
 

@@ -67,4 +67,23 @@ INSTANTIATE_TEST_SUITE_P(
                       MonitorCase{"failed", {FALSE, ERROR_DEVICE_REMOVED, 0, 0}, MonitorWaitFailed, {}}),
     [](const ::testing::TestParamInfo<MonitorCase>& info) { return std::string(info.param.name); });
 
+// Short completions in a row and the pause before the next wait.
+struct PauseCase {
+    DWORD shortRun;
+    DWORD pauseMs;
+};
+
+void PrintTo(const PauseCase& c, std::ostream* os) { *os << c.shortRun << "short"; }
+
+class SvcMonitorPauseTest : public ::testing::TestWithParam<PauseCase> {};
+
+TEST_P(SvcMonitorPauseTest, BacksOffBounded) {
+    EXPECT_EQ(GetParam().pauseMs, MonitorPauseAfterShort(GetParam().shortRun)) << "after " << GetParam().shortRun;
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, SvcMonitorPauseTest,
+                         ::testing::Values(PauseCase{0, 0}, PauseCase{1, 0}, PauseCase{2, 0}, PauseCase{3, 1},
+                                           PauseCase{4, 2}, PauseCase{9, 64}, PauseCase{10, 100},
+                                           PauseCase{11, 100}, PauseCase{MAXDWORD, 100}));
+
 }  // namespace

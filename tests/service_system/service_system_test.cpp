@@ -326,6 +326,90 @@ TEST_F(SvcServiceSystem, HealthChangeCodesWriteTheirEntries) {
     }
 }
 
+// The whole contents of a small file (a Linux /proc file through drive Z:).
+std::string ReadSmallFile(const std::wstring& path) {
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (f == INVALID_HANDLE_VALUE) return std::string();
+    std::string all;
+    char buf[4096];
+    DWORD n = 0;
+    while (ReadFile(f, buf, sizeof(buf), &n, nullptr) && n != 0) all.append(buf, n);
+    CloseHandle(f);
+    return all;
+}
+
+// CPU time (user and system, all threads) of the service process so far, in
+// milliseconds, or -1. Wine answers GetProcessTimes for another process with
+// zeros, so it comes from the Linux process: the one whose command line is
+// the installed service without a switch, in this test's prefix.
+double ServiceCpuMs() {
+    wchar_t prefix[MAX_PATH] = {};
+    if (!GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH)) return -1;
+    const std::string wantEnv = "WINEPREFIX=" + std::string(prefix, prefix + wcslen(prefix));
+    const std::string wantCmd = std::string(kInstalledPath, kInstalledPath + wcslen(kInstalledPath));
+    WIN32_FIND_DATAW found;
+    HANDLE dir = FindFirstFileW(L"Z:\\proc\\*", &found);
+    if (dir == INVALID_HANDLE_VALUE) return -1;
+    double ms = -1;
+    do {
+        if (found.cFileName[0] < L'1' || found.cFileName[0] > L'9') continue;
+        const std::wstring proc = std::wstring(L"Z:\\proc\\") + found.cFileName;
+        std::string cmd = ReadSmallFile(proc + L"\\cmdline");
+        // Arguments are NUL-separated: the service has no second one.
+        if (cmd.find(wantCmd) == std::string::npos || cmd.find('-') != std::string::npos) continue;
+        std::string env = ReadSmallFile(proc + L"\\environ");
+        env.insert(env.begin(), '\0');
+        if (env.find('\0' + wantEnv + '\0') == std::string::npos) continue;
+        // utime and stime are fields 14 and 15, counted after the name in
+        // parentheses, in clock ticks of 10 ms.
+        const std::string stat = ReadSmallFile(proc + L"\\stat");
+        const size_t close = stat.rfind(')');
+        unsigned long long utime = 0, stime = 0;
+        const char* fields = " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu";
+        if (close == std::string::npos || sscanf(stat.c_str() + close + 1, fields, &utime, &stime) != 2) continue;
+        ms = (utime + stime) * 10.0;
+        break;
+    } while (FindNextFileW(dir, &found));
+    FindClose(dir);
+    return ms;
+}
+
+TEST_F(SvcServiceSystem, EndlessShortCompletionsCostLittleCpuAndAWholeEventStillActs) {
+    QEBSIM_STATE before = {}, after = {};
+    ASSERT_TRUE(qebsim::GetState(&before));
+    const double cpuBefore = ServiceCpuMs();
+    ASSERT_GE(cpuBefore, 0) << "the service's Linux process was not found";
+    ASSERT_TRUE(qebsim::ShortMode(0));
+    Sleep(5000);
+    const double cpu = ServiceCpuMs() - cpuBefore;
+    ASSERT_TRUE(qebsim::GetState(&after));
+    ASSERT_TRUE(qebsim::ShortMode(QEBSIM_SHORT_OFF));
+    EXPECT_GT(after.waits_short - before.waits_short, 3u) << "the monitor never saw a short completion";
+    EXPECT_LT(cpu, 50.0) << "CPU ms in 5 s of short completions";
+
+    const size_t logOffset = ServicesLogSize();
+    const uint32_t seq = qebsim::NextSeq();
+    ASSERT_TRUE(qebsim::RaiseEvent(0x1042));
+    const std::vector<std::string> lines = WaitTraceLines(logOffset, 1, 2000);
+    ASSERT_EQ(1u, lines.size()) << "the whole event after the short completions was not acted on";
+    EXPECT_EQ(TraceLine(kGreenToRed), lines[0]);
+    // Raise to delivery to the monitor, from the journal.
+    QEBSIM_JOURNAL_HEADER header = {};
+    std::vector<QEBSIM_RECORD> records;
+    ASSERT_TRUE(qebsim::ReadJournal(seq, &records, &header));
+    int64_t raised = -1, delivered = -1;
+    for (const QEBSIM_RECORD& r : records) {
+        if (r.kind == QEBSIM_REC_EVENT_RAISED && r.code == 0x1042 && raised < 0) raised = r.time_qpc;
+        if (r.kind == QEBSIM_REC_EVENT_DELIVERED && r.handle_id == session.handleId && delivered < 0)
+            delivered = r.time_qpc;
+    }
+    ASSERT_TRUE(raised >= 0 && delivered >= 0 && header.qpc_frequency != 0);
+    const double turnaround = (delivered - raised) * 1000.0 / header.qpc_frequency;
+    printf("[ figures  ] 5 s of short completions: %u waits, %.1f ms CPU; raise to delivery after them %.1f ms\n",
+           after.waits_short - before.waits_short, cpu, turnaround);
+}
+
 TEST_F(SvcServiceSystem, StatusWithBit31WritesNothing) {
     ASSERT_TRUE(qebsim::SetHealth(0x80000001));
     const size_t logOffset = ServicesLogSize();

@@ -123,6 +123,15 @@ enum {
  * stopped driver with handles still open, and their later use or close can
  * crash the driver's host process. */
 #define QEBSIM_IOCTL_DEVICE_PRESENT  QEBSIM_CODE(0xA0C)
+/* in: uint32 bytes (0 to 3), or QEBSIM_SHORT_OFF: until turned off, every
+ * event wait on \\.\QEBI completes at once with only that many bytes and no
+ * event (a pended wait completes so when the mode is turned on); events
+ * raised meanwhile stay queued for their handles and are delivered whole
+ * once it is off. As some drivers do around power transitions. Counted in
+ * waits_short of the state, not journaled (a listener that does not back
+ * off would flood the journal). */
+#define QEBSIM_IOCTL_SHORT_MODE      QEBSIM_CODE(0xA0D)
+#define QEBSIM_SHORT_OFF             0xFFFFFFFFu
 
 #define QEBSIM_NOTE_SAS       1u   /* stand-in sas.dll */
 #define QEBSIM_NOTE_POWRPROF  2u   /* stand-in PowrProf.dll */
@@ -166,6 +175,8 @@ typedef struct QEBSIM_STATE {
     uint32_t events_short;       /* completions cut short (SHORT_NEXT) */
     uint32_t short_next;         /* bytes of the armed short completion, 0xFFFFFFFF if none */
     uint32_t device_lost;        /* 1 while the platform device is lost (DEVICE_PRESENT 0) */
+    uint32_t short_mode;         /* bytes of every wait's completion (SHORT_MODE), QEBSIM_SHORT_OFF if off */
+    uint32_t waits_short;        /* waits completed short by SHORT_MODE */
 } QEBSIM_STATE;
 
 enum {

@@ -27,6 +27,9 @@ bool SetReadings(const uint8_t readings[20]);   // thermal reading set
 bool SetFeature(uint32_t index, int32_t value); // QEB_FEAT_*, any value
 bool FailNext(uint32_t count);                  // next `count` framed requests fail
 bool ShortNext(uint32_t bytes);                 // next event completion carries `bytes` (0-3) bytes
+// Every event wait completes at once with `bytes` (0-3) bytes and no event,
+// until called with QEBSIM_SHORT_OFF.
+bool ShortMode(uint32_t bytes);
 bool SetDevicePresent(bool present);            // false: \\.\QEBI lost under its users; true: back
 bool GetState(QEBSIM_STATE* state);
 bool Note(uint32_t source, const std::wstring& text);  // QEBSIM_NOTE_*
