@@ -44,11 +44,18 @@ void KeepCurrentDirectoryOutOfDllSearch() {
 
 BOOL CTORVAApp::InitInstance() {
     KeepCurrentDirectoryOutOfDllSearch();
+    CTORVADlg dlg(nullptr);  // binds QEBI.dll
+
+    // The radio hot key's switches end the process here, as soon as the
+    // library is bound: no window is created and nothing of the dialog is set
+    // up for them, so the key waits for the library alone. Without a switch
+    // this returns and the dialog starts.
+    dlg.HandleCommandLine();
+
     InitCommonControls();
     CWinApp::InitInstance();
     SetRegistryKey(L"Tovrel");
 
-    CTORVADlg dlg(nullptr);  // binds QEBI.dll
     m_pMainWnd = &dlg;
     dlg.DoModal();
     // Leaving this scope destroys the dialog and releases the library.
