@@ -40,13 +40,6 @@ struct StatusGuard {
 
 HANDLE MonitorThread = nullptr;
 
-// The monitor's stack. Windows' own service host gives the threads of its
-// services 256 KB; the monitor's deepest path (a helper launch, the SMART
-// reads and the event-log entry of a health report) needs a fraction of it.
-// With the program's default (2 MB reserved) the service held 1 MB more
-// committed private memory for its whole life under Wine.
-const SIZE_T kMonitorStackReserve = 256 * 1024;
-
 void ReportStatusLocked() {
     ServiceActions.setServiceStatus(ServiceStatusHandle, &ServiceStatus);
 }
@@ -134,8 +127,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
         ServiceStatus.dwCheckPoint = 0;
         ServiceStatus.dwWaitHint = 0;
     }
-    MonitorThread = ServiceActions.createThread(nullptr, kMonitorStackReserve, EventMonitorThread, nullptr,
-                                                STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    MonitorThread = ServiceActions.createThread(nullptr, 0, EventMonitorThread, nullptr, 0, nullptr);
     {
         StatusGuard guard;
         ReportStatusLocked();

@@ -40,39 +40,15 @@ void KeepCurrentDirectoryOutOfDllSearch() {
     setDllDirectory(folder);
 }
 
-// comctl32 is bound by name, from the system folder, only when the dialog
-// starts (and kept loaded for the process's life): a load-time import would
-// bring it, its window classes and its icons into the radio switches'
-// processes too, which never show a window.
-void InitCommonControlsWhenNeeded() {
-    typedef void(WINAPI * InitCommonControlsFn)(void);
-    wchar_t path[MAX_PATH];
-    UINT length = ::GetSystemDirectoryW(path, MAX_PATH);
-    const wchar_t kName[] = L"\\comctl32.dll";
-    if (length == 0 || length + wcslen(kName) >= MAX_PATH) return;
-    wcscat(path, kName);
-    HMODULE comctl = ::LoadLibraryW(path);
-    auto init = reinterpret_cast<InitCommonControlsFn>(
-        reinterpret_cast<void*>(comctl ? ::GetProcAddress(comctl, "InitCommonControls") : nullptr));
-    if (init) init();
-}
-
 }  // namespace
 
 BOOL CTORVAApp::InitInstance() {
     KeepCurrentDirectoryOutOfDllSearch();
-    CTORVADlg dlg(nullptr);  // binds QEBI.dll
-
-    // The radio hot key's switches end the process here, as soon as the
-    // library is bound: no window is created and nothing of the dialog is set
-    // up for them, so the key waits for the library alone. Without a switch
-    // this returns and the dialog starts.
-    dlg.HandleCommandLine();
-
-    InitCommonControlsWhenNeeded();
+    InitCommonControls();
     CWinApp::InitInstance();
     SetRegistryKey(L"Tovrel");
 
+    CTORVADlg dlg(nullptr);  // binds QEBI.dll
     m_pMainWnd = &dlg;
     dlg.DoModal();
     // Leaving this scope destroys the dialog and releases the library.

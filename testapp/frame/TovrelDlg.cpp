@@ -185,8 +185,8 @@ BOOL CTORVADlg::OnInitDialog() {
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
 
-    // A command-line switch has ended the process before this window was
-    // created (CTORVAApp::InitInstance).
+    HandleCommandLine();  // ends the process when a switch matches
+
     if (!m_hLibrary) {
         AfxMessageBox(L"Failed to initialize QEBI library", MB_ICONERROR);
         exit(-1);

@@ -10,8 +10,6 @@
 //   FAKE_QEBI_DELAY_MS   wait before the first event (default 500)
 //   FAKE_QEBI_QUIET      1: queries and setters write no log line (a benchmark
 //                        then times the dialog, not this file's appends)
-//   FAKE_QEBI_LOG_WINDOWS 1: each query and setter also logs the number of
-//                        top-level windows its process has at that moment
 // After every 1000 events and at the end, the elapsed time and the
 // process's private bytes go to the log (CHUNK and FIRED lines).
 // Built three times: complete, without Get_PC_Health_Status
@@ -71,31 +69,14 @@ LONG Result(const char* entry, LONG fallback) {
 
 bool CallsLogged() { return EnvNumber(L"FAKE_QEBI_QUIET", 0) == 0; }
 
-BOOL CALLBACK CountOwnWindow(HWND hwnd, LPARAM param) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (pid == GetCurrentProcessId()) ++*reinterpret_cast<int*>(param);
-    return TRUE;
-}
-
-// "WINDOWS <entry> <n>": hidden windows count too.
-void LogWindows(const char* entry) {
-    if (EnvNumber(L"FAKE_QEBI_LOG_WINDOWS", 0) == 0) return;
-    int windows = 0;
-    EnumWindows(CountOwnWindow, reinterpret_cast<LPARAM>(&windows));
-    Log("WINDOWS %s %d", entry, windows);
-}
-
 LONG Query(const char* entry) {
     LONG r = Result(entry, EnvNumber(L"FAKE_QEBI_STATUS", 3));
-    LogWindows(entry);
     if (CallsLogged()) Log("%s => %ld", entry, r);
     return r;
 }
 
 LONG Setter(const char* entry, LONG value) {
     LONG r = Result(entry, 0);
-    LogWindows(entry);
     if (CallsLogged()) Log("%s %ld => %ld", entry, value, r);
     return r;
 }

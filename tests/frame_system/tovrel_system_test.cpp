@@ -111,30 +111,6 @@ TEST(Switch, GetAllStatDShowsTheWordThenExitsWithIt) {
     EXPECT_EQ(0x13800001u, code);
 }
 
-// The radio hot key's path: a switch is handled before Tovrel creates any
-// window, so the key costs no dialog. The fixture logs how many windows the
-// process has at each library call.
-TEST(Switch, HandledBeforeAnyWindowExists) {
-    struct Case {
-        const wchar_t* args;
-        std::vector<std::string> windowLines;
-    } cases[] = {
-        {L" /wlon", {"WINDOWS Set_WIFI_Ratio_Onoff 0"}},
-        {L" /btoff", {"WINDOWS Set_BT_Ratio_Onoff 0"}},
-        {L" /getallstat", {"WINDOWS Get_Current_BT_Ratio_Status 0", "WINDOWS Get_Current_WIFI_Ratio_Status 0"}},
-    };
-    for (const Case& c : cases) {
-        TovrelProcess p;
-        ASSERT_TRUE(p.Start(L"switch_windows", kFull, c.args, {{L"FAKE_QEBI_LOG_WINDOWS", L"1"}}));
-        DWORD code = 0;
-        ASSERT_TRUE(p.WaitExit(20000, &code)) << N(c.args);
-        std::vector<std::string> windowLines;
-        for (const std::string& line : p.LibraryCalls())
-            if (line.compare(0, 8, "WINDOWS ") == 0) windowLines.push_back(line);
-        EXPECT_EQ(c.windowLines, windowLines) << N(c.args);
-    }
-}
-
 // Switches with the library missing: no null entry point is called.
 TEST(Switch, WithoutTheLibraryReadingGivesNoRadiosAndSettingFails) {
     struct Case {

@@ -3,7 +3,7 @@
 # The programs as the 32-bit package carries them: PE32 for i386, Windows GUI
 # subsystem, version 1.0.0.7, no symbols and no debug sections, QEBEvent.exe
 # with its event-log message table (event 1010) and without a load-time
-# import of user32, Tovrel.exe without one of comctl32. Their debug information stays in BINDIR beside the built
+# import of user32. Their debug information stays in BINDIR beside the built
 # programs. One line per failed fact; exit 1 if any.
 set -uo pipefail
 msi="$1" bindir="$2"
@@ -33,9 +33,6 @@ for name in QEBEvent.exe Tovrel.exe; do
     ! grep -qi 'DLL Name: USER32.dll' <<<"$headers" || bad "$name: imports USER32.dll at load"
     grep -q 'RT_MESSAGETABLE' <<<"$resources" || bad "$name: no message table"
     grep -q 'MessageId = 0x3f2' <<<"$resources" || bad "$name: message table has no event 1010 (0x3f2)"
-  else
-    # comctl32 is bound when the dialog starts, never for a radio switch.
-    ! grep -qi 'DLL Name: COMCTL32.dll' <<<"$headers" || bad "$name: imports COMCTL32.dll at load"
   fi
   [ -s "$bindir/$name.debug" ] && i686-w64-mingw32-objdump -h "$bindir/$name.debug" | grep -q '\.debug_info' \
     || bad "$name: no debug information in $bindir/$name.debug"

@@ -161,10 +161,7 @@ HANDLE WINAPI ActCreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stack, LP
                        : start == EventMonitorThread ? "EventMonitorThread"
                                                      : "other";
     std::string call = "createThread " + name;
-    if (stack != 0) call += " stack " + std::to_string(stack / 1024) + " KB";
-    if (flags == STACK_SIZE_PARAM_IS_A_RESERVATION) call += " reserved";
-    else if (flags != 0) call += " flags " + std::to_string(flags);
-    if (attributes != nullptr || argument != nullptr) call += " (non-default)";
+    if (attributes != nullptr || stack != 0 || argument != nullptr || flags != 0) call += " (non-default)";
     fakeActions->calls.push_back(call);
     return nullptr;
 }
