@@ -24,7 +24,7 @@ apt_update() {
 }
 
 need=()
-for p in cmake make binutils googletest xvfb xdotool imagemagick x11-utils fonts-liberation \
+for p in cmake make binutils python3 googletest xvfb xdotool imagemagick x11-utils fonts-liberation \
          wixl msitools gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix \
          gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 \
          gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix \
