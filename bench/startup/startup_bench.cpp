@@ -388,17 +388,9 @@ void StopAndWait(const wchar_t* name, DWORD pid) {
 long long PrivateCommitKb(DWORD pid) {
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
     if (!process) return -1;
-    unsigned long long bytes = 0;
-    MEMORY_BASIC_INFORMATION mbi;
-    const char* at = nullptr;
-    while (VirtualQueryEx(process, at, &mbi, sizeof(mbi)) == sizeof(mbi)) {
-        if (mbi.State == MEM_COMMIT && mbi.Type == MEM_PRIVATE) bytes += mbi.RegionSize;
-        const char* next = static_cast<const char*>(mbi.BaseAddress) + mbi.RegionSize;
-        if (next <= at) break;
-        at = next;
-    }
+    const long long kb = qebtest::PrivateCommitKb(process);
     CloseHandle(process);
-    return static_cast<long long>(bytes / 1024);
+    return kb;
 }
 
 DWORD WINAPI IdleThread(LPVOID stop) {

@@ -38,4 +38,19 @@ inline long CountProcessHandles(DWORD pid) {
     return held;
 }
 
+// Committed private memory of a process in KB, the sum of its committed
+// MEM_PRIVATE regions (Wine reports no PrivateUsage for another process).
+inline long long PrivateCommitKb(HANDLE process) {
+    unsigned long long bytes = 0;
+    MEMORY_BASIC_INFORMATION mbi;
+    const char* at = nullptr;
+    while (VirtualQueryEx(process, at, &mbi, sizeof(mbi)) == sizeof(mbi)) {
+        if (mbi.State == MEM_COMMIT && mbi.Type == MEM_PRIVATE) bytes += mbi.RegionSize;
+        const char* next = static_cast<const char*>(mbi.BaseAddress) + mbi.RegionSize;
+        if (next <= at) break;
+        at = next;
+    }
+    return static_cast<long long>(bytes / 1024);
+}
+
 }  // namespace qebtest

@@ -410,20 +410,6 @@ const char* g_handleSource = "GetProcessHandleCount";
 const char* g_privateSource = "GetProcessMemoryInfo PrivateUsage";
 const char* g_userSource = "GetGuiResources";
 
-// Committed private memory of a process, from its address space.
-long long PrivateCommitKb(HANDLE process) {
-    unsigned long long bytes = 0;
-    MEMORY_BASIC_INFORMATION mbi;
-    const char* at = nullptr;
-    while (VirtualQueryEx(process, at, &mbi, sizeof(mbi)) == sizeof(mbi)) {
-        if (mbi.State == MEM_COMMIT && mbi.Type == MEM_PRIVATE) bytes += mbi.RegionSize;
-        const char* next = static_cast<const char*>(mbi.BaseAddress) + mbi.RegionSize;
-        if (next <= at) break;
-        at = next;
-    }
-    return static_cast<long long>(bytes / 1024);
-}
-
 struct WindowCount {
     DWORD pid;
     long long count;
@@ -469,7 +455,7 @@ Sample SampleProcess(DWORD pid) {
         s.privateKb = static_cast<long long>(mc.PrivateUsage / 1024);
     else {
         g_privateSource = "committed private regions (VirtualQueryEx)";
-        s.privateKb = PrivateCommitKb(p);
+        s.privateKb = qebtest::PrivateCommitKb(p);
     }
     s.userObjects = GetGuiResources(p, GR_USEROBJECTS);
     if (s.userObjects == 0) {
