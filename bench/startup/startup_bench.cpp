@@ -114,8 +114,9 @@ double RunToExit(const std::wstring& exe, const std::wstring& args, DWORD* exitC
 // ---- the radio hot key ---------------------------------------------------------
 
 struct SwitchFigures {
-    explicit SwitchFigures(const wchar_t* switchName) : name(switchName) {}
+    SwitchFigures(const wchar_t* switchName, const char* printed) : name(switchName), label(printed) {}
     const wchar_t* name;
+    const char* label;  // the same, for the printed lines
     std::vector<double> tovrel, probe, probeEntry, probeLoad, probeBind, probeCalls, probeExit;
     int wrongCodes = 0;
 };
@@ -142,7 +143,7 @@ void HotKey(int samples) {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     const std::wstring stampFile = std::wstring(temp) + L"startup_probe.txt";
-    SwitchFigures switches[] = {SwitchFigures(L"/wlon"), SwitchFigures(L"/btoff"), SwitchFigures(L"/getallstat")};
+    SwitchFigures switches[] = {{L"/wlon", "/wlon"}, {L"/btoff", "/btoff"}, {L"/getallstat", "/getallstat"}};
     std::vector<double> baseline;
     int failed = 0;
     // Interleaved rounds: a change of load touches every figure alike.
@@ -187,25 +188,19 @@ void HotKey(int samples) {
            samples, failed);
     Report("do-nothing desktop process (session_noop.exe)", baseline);
     for (SwitchFigures& s : switches) {
-        char name[32];
-        snprintf(name, sizeof(name), "%ls", s.name);
-        Report(std::string("Tovrel ") + name, s.tovrel);
-        if (s.wrongCodes) printf("  %s: %d wrong exit codes\n", name, s.wrongCodes);
+        Report(std::string("Tovrel ") + s.label, s.tovrel);
+        if (s.wrongCodes) printf("  %s: %d wrong exit codes\n", s.label, s.wrongCodes);
     }
-    for (SwitchFigures& s : switches) {
-        char name[32];
-        snprintf(name, sizeof(name), "%ls", s.name);
-        Ratio(std::string(name) + ": ratio hot key / do-nothing (medians)", s.tovrel, baseline);
-    }
+    for (SwitchFigures& s : switches)
+        Ratio(std::string(s.label) + ": ratio hot key / do-nothing (medians)", s.tovrel, baseline);
     printf("-- where the time goes: the library's part alone (startup_probe.exe, medians) --\n");
     for (SwitchFigures& s : switches) {
-        char name[32];
-        snprintf(name, sizeof(name), "%ls", s.name);
+        const char* name = s.label;
         printf("%-12s creation to entry %6.2f  QEBI.dll load %6.2f  binding 21 %6.3f  calls %6.3f  to exit %6.2f"
                "  total %6.2f ms\n",
                name, Median(s.probeEntry), Median(s.probeLoad), Median(s.probeBind), Median(s.probeCalls),
                Median(s.probeExit), Median(s.probe));
-        printf("%-12s Tovrel beyond the probe (framework, application, dialog object) %6.2f ms;"
+        printf("%-12s Tovrel beyond the probe (framework, comctl32, the hidden dialog and its controls) %6.2f ms;"
                " probe beyond do-nothing %6.2f ms\n",
                name, Median(s.tovrel) - Median(s.probe), Median(s.probe) - Median(baseline));
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "msiexec_run.h"
 #include "qebsim/client.h"
 
 namespace {
@@ -17,48 +18,6 @@ const wchar_t kInstallDir[] = L"C:\\Program Files\\Kestil\\QEB\\";
 const wchar_t kEventSourceKey[] =
     L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QEBI";
 const wchar_t kUpgradeCode[] = L"{6A1C3E55-8D2B-4F7A-9C41-2B7E5D9F0A17}";
-
-#ifdef _WIN64
-const wchar_t kArch[] = L"x64";
-#else
-const wchar_t kArch[] = L"x86";
-#endif
-
-std::wstring BinDir() {
-    wchar_t path[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring s(path, n);
-    return s.substr(0, s.find_last_of(L"\\/") + 1);
-}
-
-std::wstring Package(const std::wstring& version, bool upgradeTest = false) {
-    return BinDir() + (upgradeTest ? L"QEBKit-upgrade-test-" : L"QEBKit-") + version + L"-" + kArch +
-           L".msi";
-}
-
-// Runs msiexec with the arguments and returns its exit code.
-DWORD Msiexec(const std::wstring& args) {
-    std::wstring cmd = L"msiexec.exe " + args;
-    std::vector<wchar_t> line(cmd.begin(), cmd.end());
-    line.push_back(0);
-    STARTUPINFOW si = {sizeof(si)};
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi)) {
-        ADD_FAILURE() << "msiexec did not start, error " << GetLastError();
-        return 0xFFFFFFFF;
-    }
-    DWORD code = 0xFFFFFFFF;
-    if (WaitForSingleObject(pi.hProcess, 180000) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(pi.hProcess, &code);
-    } else {
-        ADD_FAILURE() << "msiexec " << std::string(cmd.begin(), cmd.end()) << " did not end";
-        TerminateProcess(pi.hProcess, 1);
-    }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
-}
 
 bool FileExists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
