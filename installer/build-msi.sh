@@ -17,3 +17,21 @@ msiinfo export "$out" Upgrade >"$tmp/Upgrade.idt"
 sed -i 's/\t1\t\tWIX_UPGRADE_DETECTED/\t513\t\tWIX_UPGRADE_DETECTED/' "$tmp/Upgrade.idt"
 grep -q $'\t513\t\tWIX_UPGRADE_DETECTED' "$tmp/Upgrade.idt" || { echo "build-msi: upgrade row not found" >&2; exit 1; }
 (cd "$tmp" && msibuild "$out" -i Upgrade.idt)
+
+# The service's rollback stop: wixl drops Execute="rollback" and writes the
+# action as an immediate one (2162), which would stop the service during the
+# install. 3442 = 2162 + 1024 (in the script) + 256 (rollback only).
+msiinfo export "$out" CustomAction >"$tmp/CustomAction.idt"
+sed -i 's/^StopServiceOnRollback\t2162\t/StopServiceOnRollback\t3442\t/' "$tmp/CustomAction.idt"
+grep -q $'^StopServiceOnRollback\t3442\t' "$tmp/CustomAction.idt" \
+  || { echo "build-msi: rollback action StopServiceOnRollback not found" >&2; exit 1; }
+(cd "$tmp" && msibuild "$out" -i CustomAction.idt)
+
+# Refused below Windows XP SP3: QEBEvent.exe imports functions that XP has
+# from SP3 on, so on Windows 2000 or an older XP the service could not even
+# load. (wixl takes no Condition element under Product, so the row is added
+# here.)
+msiinfo export "$out" LaunchCondition >"$tmp/LaunchCondition.idt"
+printf '%s\t%s\r\n' 'VersionNT > 501 OR (VersionNT = 501 AND ServicePackLevel >= 3)' \
+  'The QEB Firmware Feature Kit requires Windows XP Service Pack 3 or later.' >>"$tmp/LaunchCondition.idt"
+(cd "$tmp" && msibuild "$out" -i LaunchCondition.idt)

@@ -222,9 +222,12 @@ void SendCtrlAltDel() {
         PostWinlogonCtrlAltDel();
         return;
     }
-    AllowSoftwareSas();
+    // Bound before the policy is touched: Vista has no sas.dll, and a value
+    // written for an action that cannot happen would change the
+    // administrator's policy for nothing.
     SendSasFn sendSas = BindSendSas();
     if (sendSas == nullptr) return;
+    AllowSoftwareSas();
     sendSas(FALSE);
 }
 
@@ -235,7 +238,9 @@ BOOL SwitchThreadDesktop(HDESK desktop) {
     return SetThreadDesktop(desktop);
 }
 
-void PostWinlogonCtrlAltDel() {
+// The Winlogon desktop of the interactive window station: the one Winlogon
+// watches for its hot key.
+static void PostHotKeyOnWinlogonDesktop() {
     HDESK previous = GetThreadDesktop(GetCurrentThreadId());
     HDESK winlogon = OpenDesktopW(L"Winlogon", 0, FALSE, 0x400001CFu);
     if (winlogon == nullptr) return;
@@ -248,4 +253,22 @@ void PostWinlogonCtrlAltDel() {
         SwitchThreadDesktop(previous);
         CloseDesktop(winlogon);
     }
+}
+
+// "Winlogon" is a desktop of the interactive window station "WinSta0", and
+// OpenDesktopW finds only desktops of the calling process's window station.
+// The service (not interactive) lives in a window station of its own, so the
+// process is attached to "WinSta0" for the post and put back afterwards. A
+// helper already in "WinSta0" attaches to it again, which changes nothing.
+void PostWinlogonCtrlAltDel() {
+    HWINSTA previousStation = GetProcessWindowStation();
+    HWINSTA interactive = OpenWindowStationW(L"WinSta0", FALSE, MAXIMUM_ALLOWED);
+    if (interactive == nullptr) return;
+    if (previousStation == nullptr || !SetProcessWindowStation(interactive)) {
+        CloseWindowStation(interactive);
+        return;
+    }
+    PostHotKeyOnWinlogonDesktop();
+    SetProcessWindowStation(previousStation);
+    CloseWindowStation(interactive);
 }

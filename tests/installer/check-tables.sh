@@ -28,6 +28,20 @@ expect CustomAction "StartServiceIgnoringResult${T}3186${T}SERVICECONFIGTOOL${T}
 if table InstallExecuteSequence | grep -q "^StartServiceIgnoringResult${T}NOT REMOVE${T}5870$"; then
   echo "ok: service start scheduled on install only, after its security"; else
   echo "FAIL: service start not scheduled"; table InstallExecuteSequence | sed 's/^/  got:    /'; fail=1; fi
+# Rolled back: the service is stopped (net stop waits for it) before the
+# install's files and registration are taken back. 3442 = 50 + 64 + 256 +
+# 1024 + 2048: exe named by a property, result ignored, rollback, in the
+# script, no impersonation; scheduled before the start with its condition.
+expect CustomAction "StopServiceOnRollback${T}3442${T}SERVICESTOPTOOL${T}stop QEBEvent${T}" \
+  "service stopped by a rollback custom action"
+if msiinfo export "$msi" Property | tr -d '\r' | grep -qx "SERVICESTOPTOOL${T}net.exe"; then
+  echo "ok: rollback stops the service with net.exe"; else echo "FAIL: SERVICESTOPTOOL is not net.exe"; fail=1; fi
+if table InstallExecuteSequence | grep -q "^StopServiceOnRollback${T}NOT REMOVE${T}586[1-9]$"; then
+  echo "ok: rollback stop scheduled after the security and before the start, on install only"; else
+  echo "FAIL: rollback stop not scheduled before the start"; table InstallExecuteSequence | sed 's/^/  got:    /'; fail=1; fi
+# Refused below Windows XP SP3 (QEBEvent.exe imports functions XP has from SP3 on).
+expect LaunchCondition "VersionNT > 501 OR (VersionNT = 501 AND ServicePackLevel >= 3)${T}The QEB Firmware Feature Kit requires Windows XP Service Pack 3 or later." \
+  "launch condition: Windows XP SP3 or later"
 # Recovery: restart after 5 s, again after a minute, then no action; reset
 # after ten minutes; run after InstallServices, not on removal.
 expect CustomAction "SetServiceFailureActions${T}3186${T}SERVICECONFIGTOOL${T}failure QEBEvent reset= 600 actions= restart/5000/restart/60000/\"\"/0${T}" \

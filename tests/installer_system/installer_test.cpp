@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <msi.h>
+#include <msiquery.h>
 #include <tlhelp32.h>
 
 #include <string>
@@ -245,6 +246,47 @@ TEST_F(InstallerTest, UpgradeWhileTheServiceIsStoppedStartsIt) {
 
     EXPECT_EQ(0u, Msiexec(L"/x \"" + Package(L"1.0.0.8", true) + L"\" /qn"));
     EXPECT_FALSE(ServiceExists());
+}
+
+// The package with one more deferred action after the service's start that
+// fails (a query of a service that does not exist), so the install rolls
+// back once the service is running. Written with the Installer's own
+// database functions into a copy; the copy keeps the product's codes.
+bool WritePackageFailingAfterStart(const std::wstring& path) {
+    if (!CopyFileW(Package(L"1.0.0.7").c_str(), path.c_str(), FALSE)) return false;
+    MSIHANDLE db = 0;
+    if (MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_TRANSACT, &db) != ERROR_SUCCESS) return false;
+    const wchar_t* rows[] = {
+        L"INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
+        L"VALUES ('FailAfterStart', 3122, 'SERVICECONFIGTOOL', 'query QEBNoSuchService')",
+        L"INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) "
+        L"VALUES ('FailAfterStart', 'NOT REMOVE', 5880)",
+    };
+    bool ok = true;
+    for (const wchar_t* sql : rows) {
+        MSIHANDLE view = 0;
+        ok = ok && MsiDatabaseOpenViewW(db, sql, &view) == ERROR_SUCCESS && MsiViewExecute(view, 0) == ERROR_SUCCESS;
+        if (view) MsiCloseHandle(view);
+    }
+    ok = ok && MsiDatabaseCommit(db) == ERROR_SUCCESS;
+    MsiCloseHandle(db);
+    return ok;
+}
+
+TEST_F(InstallerTest, AnInstallRolledBackAfterTheStartLeavesNoServiceRunning) {
+    ASSERT_TRUE(InstalledProducts().empty());
+    const std::wstring failing = BinDir() + L"QEBKit-fails-after-start.msi";
+    ASSERT_TRUE(WritePackageFailingAfterStart(failing));
+    // Windows answers 1603 (ERROR_INSTALL_FAILURE); Wine's msiexec 1627
+    // (ERROR_FUNCTION_FAILED) for a failed custom action.
+    const DWORD code = Msiexec(L"/i \"" + failing + L"\" /qn");
+    EXPECT_TRUE(code == ERROR_INSTALL_FAILURE || code == ERROR_FUNCTION_FAILED) << "exit code " << code;
+    DeleteFileW(failing.c_str());
+    for (int i = 0; i < 50 && CountProcessesNamed(L"QEBEvent.exe") > 0; ++i) Sleep(100);
+    EXPECT_EQ(0, CountProcessesNamed(L"QEBEvent.exe")) << "the service runs on after the rollback";
+    EXPECT_FALSE(ServiceExists());
+    EXPECT_FALSE(FileExists(std::wstring(kInstallDir) + L"QEBEvent.exe"));
+    EXPECT_TRUE(InstalledProducts().empty());
 }
 
 }  // namespace

@@ -4,8 +4,10 @@
 // health event; Tovrel opens with its panels filled and a radio switch
 // answers through its exit code. Below Windows 6 the Ctrl+Alt+Del button and
 // the "-CAD" mode post the Winlogon hot key instead of calling SendSAS: a
-// listener process of this program sits on a desktop named "Winlogon" in the
-// window station concerned and records every WM_HOTKEY it receives.
+// listener process of this program sits where Windows has that desktop,
+// "WinSta0\Winlogon" (never in the service's own window station), and records
+// every WM_HOTKEY it receives. Vista has no sas.dll: the button does nothing
+// there and leaves the policy alone.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -29,8 +31,9 @@ const wchar_t kSasValue[] = L"SoftwareSASGeneration";
 const wchar_t kResumeNotice[] = L"There has been a power loss event, system resume from hibernation.";
 const char kGreenToRedTrace[] =
     "trace:eventlog:ReportEventW L\"Error code:4, System healthy status changed from Green to Red\\n\\n\"";
-// Window station of Wine's services.
-const wchar_t kServiceWindowStation[] = L"__wineservice_winstation";
+const wchar_t kStandInSas[] = L"C:\\Program Files\\Kestil\\QEB\\sas.dll";
+const wchar_t kStandInSasAside[] = L"C:\\Program Files\\Kestil\\QEB\\sas.dll.aside";
+const wchar_t kServiceDllOverrides[] = L"Software\\Wine\\AppDefaults\\QEBEvent.exe\\DllOverrides";
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
@@ -133,10 +136,17 @@ const char kWinlogonHotKey[] = "WM_HOTKEY 0 0x002E0003";  // MOD_CONTROL | MOD_A
 
 // ---- the versions ---------------------------------------------------------------
 
+// What the service's Ctrl+Alt+Del button does on a version.
+enum CadAction {
+    kCadHotKey,  // below 6: the hot key on WinSta0\Winlogon
+    kCadSendSas,  // 6 and later with sas.dll: the policy value, then SendSAS
+    kCadNothing,  // Vista: no sas.dll, nothing changed
+};
+
 struct VersionCase {
     const char* name;
     const wchar_t* wineVersion;  // AppDefaults value
-    bool sendsSas;               // 6 and later: SendSAS and the policy value
+    CadAction cad;
 };
 
 void PrintTo(const VersionCase& c, std::ostream* os) { *os << c.name; }
@@ -187,6 +197,14 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(SetReportedVersion(L"QEBEvent.exe", GetParam().wineVersion));
         ASSERT_TRUE(SetReportedVersion(L"Tovrel.exe", GetParam().wineVersion));
+        // Vista as it is: no sas.dll for the service, neither Wine's own nor
+        // the stand-in beside it.
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kServiceDllOverrides, L"sas");
+        if (GetFileAttributesW(kStandInSasAside) != INVALID_FILE_ATTRIBUTES) MoveFileW(kStandInSasAside, kStandInSas);
+        if (GetParam().cad == kCadNothing) {
+            ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, kServiceDllOverrides, L"sas", REG_SZ, L"", 2));
+            ASSERT_TRUE(MoveFileW(kStandInSas, kStandInSasAside)) << "error " << GetLastError();
+        }
         if (!qebsim::ServiceInstall(kService, kServicePath, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START)) {
             ASSERT_EQ(static_cast<DWORD>(ERROR_SERVICE_EXISTS), GetLastError());
         }
@@ -212,7 +230,12 @@ protected:
         }
         FAIL() << "the service's monitor does not wait on the device";
     }
-    void TearDown() override { qebsim::ServiceStop(kService); }
+    void TearDown() override {
+        qebsim::ServiceStop(kService);
+        qebsim::ServiceWaitState(kService, SERVICE_STOPPED, 20000);
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kServiceDllOverrides, L"sas");
+        if (GetFileAttributesW(kStandInSasAside) != INVALID_FILE_ATTRIBUTES) MoveFileW(kStandInSasAside, kStandInSas);
+    }
 };
 
 TEST_P(WindowsVersion, ServiceActsOnVolumeCadPowerLossAndHealth) {
@@ -230,10 +253,11 @@ TEST_P(WindowsVersion, ServiceActsOnVolumeCadPowerLossAndHealth) {
     }
 
     // Ctrl+Alt+Del: SendSAS with the policy value from Windows 6 on; the
-    // Winlogon hot key in the service's own window station below it.
+    // Winlogon hot key on the interactive window station's Winlogon desktop
+    // below it; nothing at all where there is no sas.dll.
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kPolicyKey, kSasValue);
     {
-        WinlogonListener listener(kServiceWindowStation, L"C:\\winlogon-service.txt");
+        WinlogonListener listener(L"WinSta0", L"C:\\winlogon-service.txt");
         ASSERT_NE(std::string::npos, listener.Text().find("ready Winlogon")) << listener.Text();
         const uint32_t from = qebsim::NextSeq();
         ASSERT_TRUE(qebsim::RaiseEvent(0x1031));
@@ -242,11 +266,15 @@ TEST_P(WindowsVersion, ServiceActsOnVolumeCadPowerLossAndHealth) {
         ASSERT_TRUE(qebsim::RaiseEvent(0x1004));
         ASSERT_TRUE(keys.WaitForKeys(2, 20000)) << "the service stopped acting after the CAD event";
         DWORD value = 0;
-        if (v.sendsSas) {
+        if (v.cad == kCadSendSas) {
             EXPECT_TRUE(qebsim::WaitForJournal(from, IsSas, 5000)) << "no SendSAS(0)";
             ASSERT_TRUE(PolicyValue(&value)) << "no policy value written";
             EXPECT_EQ(1u, value);
             EXPECT_TRUE(listener.HotKeys(1, 500).empty()) << "a hot key as well as SendSAS";
+        } else if (v.cad == kCadNothing) {
+            EXPECT_FALSE(qebsim::WaitForJournal(from, IsSas, 500)) << "SendSAS without sas.dll";
+            EXPECT_FALSE(PolicyValue(&value)) << "policy value written with no SendSAS to use it: " << value;
+            EXPECT_TRUE(listener.HotKeys(1, 500).empty()) << "a hot key on Windows 6";
         } else {
             std::vector<std::string> hotKeys = listener.HotKeys(1, 5000);
             ASSERT_EQ(1u, hotKeys.size()) << listener.Text();
@@ -343,9 +371,10 @@ TEST_P(WindowsVersion, TovrelFillsItsPanelsAndSwitchesTheRadio) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, WindowsVersion,
-                         ::testing::Values(VersionCase{"winxp", L"winxp", false},
-                                           VersionCase{"win7", L"win7", true},
-                                           VersionCase{"win10", L"win10", true}),
+                         ::testing::Values(VersionCase{"winxp", L"winxp", kCadHotKey},
+                                           VersionCase{"vista", L"vista", kCadNothing},
+                                           VersionCase{"win7", L"win7", kCadSendSas},
+                                           VersionCase{"win10", L"win10", kCadSendSas}),
                          [](const ::testing::TestParamInfo<VersionCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
