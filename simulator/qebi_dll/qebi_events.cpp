@@ -224,10 +224,48 @@ bool EnvSwitch(const wchar_t* name) {
 
 bool StrictMode() { return g_strict; }
 
+namespace {
+
+// Entry points running on each thread. A vendor library is not re-entrant: a
+// caller that enters it again on a thread where one of its calls still runs
+// (through a message that call let through) is at fault. Each such entry adds
+// one to NestedEntries (DWORD) under HKLM\Software\QEBSim\QEBI, for tests.
+DWORD g_depthSlot = TLS_OUT_OF_INDEXES;
+
+void CountNestedEntry() {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\QEBSim\\QEBI", 0, nullptr, 0,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    DWORD count = 0;
+    DWORD size = sizeof(count);
+    if (RegQueryValueExW(key, L"NestedEntries", nullptr, nullptr, reinterpret_cast<BYTE*>(&count), &size) !=
+        ERROR_SUCCESS)
+        count = 0;
+    ++count;
+    RegSetValueExW(key, L"NestedEntries", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof(count));
+    RegCloseKey(key);
+}
+
+}  // namespace
+
 EntryPointScope::EntryPointScope() : m_locked(g_strict && g_ready) {
+    if (g_depthSlot != TLS_OUT_OF_INDEXES) {
+        const DWORD_PTR depth = reinterpret_cast<DWORD_PTR>(TlsGetValue(g_depthSlot));
+        if (depth != 0) CountNestedEntry();
+        TlsSetValue(g_depthSlot, reinterpret_cast<void*>(depth + 1));
+    }
     if (m_locked) EnterCriticalSection(&g_strictLock);
     // Deliberately never closed.
     if (g_leakHandles) CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
+
+EntryPointScope::~EntryPointScope() {
+    Release();
+    if (g_depthSlot != TLS_OUT_OF_INDEXES) {
+        const DWORD_PTR depth = reinterpret_cast<DWORD_PTR>(TlsGetValue(g_depthSlot));
+        if (depth != 0) TlsSetValue(g_depthSlot, reinterpret_cast<void*>(depth - 1));
+    }
 }
 
 void EntryPointScope::Release() {
@@ -237,6 +275,7 @@ void EntryPointScope::Release() {
 }
 
 bool EventsAttach() {
+    g_depthSlot = TlsAlloc();
     g_strict = EnvSwitch(L"QEBI_STANDIN_STRICT");
     g_leakHandles = EnvSwitch(L"QEBI_STANDIN_LEAK_HANDLES");
     if (!InitializeCriticalSectionAndSpinCount(&g_strictLock, 0)) return false;
