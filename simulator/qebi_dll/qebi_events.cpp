@@ -4,6 +4,7 @@
 #include <stdio.h>
 
 #include "qebi_device.h"
+#include "short_backoff.h"
 #include "qebisim/protocol.h"
 
 namespace qebi {
@@ -151,6 +152,7 @@ DWORD Park() {
 DWORD WINAPI DeliveryThread(void* param) {
     HANDLE device = static_cast<HANDLE>(param);
     OVERLAPPED ov;
+    uint32_t shortRun = 0;  // short completions in a row
     for (;;) {
         {
             Lock lock;
@@ -168,6 +170,7 @@ DWORD WINAPI DeliveryThread(void* param) {
         ResetEvent(g_ioEvent);
         DWORD code = 0;
         DWORD returned = 0;
+        const DWORD issued = GetTickCount();
         BOOL ok = DeviceIoControl(device, QEB_IOCTL_WAIT_EVENT, nullptr, 0, &code, sizeof(code),
                                   &returned, &ov);
         DWORD error = ok ? ERROR_SUCCESS : GetLastError();
@@ -182,7 +185,13 @@ DWORD WINAPI DeliveryThread(void* param) {
         if (ok) {
             // An event that completed just as a stop came is still delivered
             // when someone is registered; Deliver checks for an unload.
-            if (returned >= sizeof(code)) Deliver(code);
+            const bool whole = returned >= sizeof(code);
+            if (whole) Deliver(code);
+            // A device completing every wait short at once would keep this
+            // thread busy; the pause ends early on a stop.
+            shortRun = ShortRunAfter(shortRun, whole, issued, GetTickCount());
+            const uint32_t pause = PauseAfterShortRun(shortRun);
+            if (pause != 0) WaitForSingleObject(g_stopEvent, pause);
             continue;
         }
         if (error == ERROR_OPERATION_ABORTED) continue;  // cancelled by a stop
@@ -263,8 +272,11 @@ EntryPointScope::EntryPointScope() : m_locked(g_strict && g_ready) {
 EntryPointScope::~EntryPointScope() {
     Release();
     if (g_depthSlot != TLS_OUT_OF_INDEXES) {
+        // The entry point's last error is the caller's: TlsGetValue clears it.
+        const DWORD lastError = GetLastError();
         const DWORD_PTR depth = reinterpret_cast<DWORD_PTR>(TlsGetValue(g_depthSlot));
         if (depth != 0) TlsSetValue(g_depthSlot, reinterpret_cast<void*>(depth - 1));
+        SetLastError(lastError);
     }
 }
 
