@@ -372,6 +372,15 @@ void CTORVADlg::DrainFirmwareEvents() {
         m_libraryGate.DrainWaits();
         return;
     }
+    // Events left behind get their next batch on every way out of this one,
+    // an exception the window procedure swallows included: the queue asks
+    // for no new drain message while one is pending.
+    struct NextBatch {
+        CTORVADlg* dlg;
+        ~NextBatch() {
+            if (dlg->m_firmwareEvents.Size() != 0) dlg->ScheduleNextDrain();
+        }
+    } nextBatch = {this};
     {
         LibraryCall call(this);
         LARGE_INTEGER perSecond, start, now;
@@ -389,7 +398,6 @@ void CTORVADlg::DrainFirmwareEvents() {
         }
         if (done != 0) FinishEventLog(&batch);
     }
-    if (m_firmwareEvents.Size() != 0) ScheduleNextDrain();
 }
 
 void CTORVADlg::ScheduleNextDrain() {
