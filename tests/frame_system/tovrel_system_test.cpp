@@ -431,7 +431,9 @@ TEST_F(DialogTest, FirmwareEventsAppendTimeStampedLines) {
 TEST_F(DialogTest, ForeignMessagesNeitherEndTheDialogNorSetAMode) {
     Open(L"foreign");
     DWORD_PTR answer = 0;
-    const LPARAM foreignParams[] = {0, static_cast<LPARAM>(0x0BADF00D)};
+    // No object, a pointer into nowhere, a pointer to readable memory that is
+    // no dialog (where an i686 program's image starts).
+    const LPARAM foreignParams[] = {0, static_cast<LPARAM>(0x0BADF00D), static_cast<LPARAM>(0x00400000)};
     for (LPARAM lParam : foreignParams) {
         SendMessageTimeoutW(dlg, WM_INITDIALOG, 0, lParam, SMTO_NORMAL, 5000, &answer);
         Sleep(200);
