@@ -47,9 +47,21 @@ DWORD MonitorPauseAfterShort(DWORD consecutiveShort) {
     const DWORD kFreeShortCompletions = 2;
     if (consecutiveShort <= kFreeShortCompletions) return 0;
     const DWORD doublings = consecutiveShort - kFreeShortCompletions - 1;
-    if (doublings >= 7) return kMonitorLongestPauseMs;  // 1 << 7 = 128 is over the bound
-    const DWORD pause = 1u << doublings;
-    return pause < kMonitorLongestPauseMs ? pause : kMonitorLongestPauseMs;
+    // The shift is only taken while it stays below the bound (and the width).
+    if (doublings < 31 && (1u << doublings) < kMonitorLongestPauseMs) return 1u << doublings;
+    return kMonitorLongestPauseMs;
+}
+
+// A run is what a device completing waits short at once produces. A short
+// completion of a wait that was outstanding for kMonitorQuietWaitMs or more
+// is no part of one: it starts a new run, so that a few short completions
+// spread over hours do not make every later one pay the longest pause. The
+// ticks are GetTickCount values; their difference is right across the
+// counter's wrap-around.
+DWORD MonitorShortRunAfter(DWORD shortRun, MonitorWaitResult result, DWORD issuedTick, DWORD completedTick) {
+    if (result != MonitorCompletionIgnored) return 0;
+    if (completedTick - issuedTick >= kMonitorQuietWaitMs) return 1;
+    return shortRun != MAXDWORD ? shortRun + 1 : shortRun;
 }
 
 void DispatchFirmwareEvent(DWORD code) { RunServiceAction(FirmwareEventAction(code)); }
@@ -66,13 +78,10 @@ DWORD WINAPI EventMonitorThread(LPVOID) {
     BYTE buffer[4] = {};
     DWORD shortRun = 0;  // short completions in a row
     for (;;) {
+        const DWORD issued = GetTickCount();
         const MonitorWaitResult result = MonitorOnce(device, completion, buffer);
         if (result == MonitorWaitFailed) ExitProcess(1);
-        if (result == MonitorCompletionIgnored) {
-            if (shortRun != MAXDWORD) ++shortRun;
-        } else {
-            shortRun = 0;
-        }
+        shortRun = MonitorShortRunAfter(shortRun, result, issued, GetTickCount());
         const DWORD pause = MonitorPauseAfterShort(shortRun);
         if (pause != 0) Sleep(pause);
     }

@@ -61,6 +61,31 @@ void ReplaceHaltHelper(HANDLE newHelper) {
     LeaveCriticalSection(&HelperSlot.section);
 }
 
+// Power-loss actions started and not yet ended: the running one and at most
+// one waiting behind it. A driver that completes every wait with a power loss
+// would otherwise pile up threads queued on the helper slot until thread
+// creation fails. A power loss that finds both taken is dropped: the waiting
+// action has not launched yet, so its helper, started after the running
+// one's, already shows the countdown that the dropped one would have
+// started (the newer helper ends the older one either way).
+volatile LONG PowerLossActions = 0;
+
+bool BeginPowerLossAction() {
+    for (;;) {
+        const LONG now = PowerLossActions;
+        if (now >= kMostPowerLossActions) return false;
+        if (InterlockedCompareExchange(&PowerLossActions, now + 1, now) == now) return true;
+    }
+}
+
+void EndPowerLossAction() {
+    for (;;) {
+        const LONG now = PowerLossActions;
+        if (now <= 0) return;  // a thread run without BeginPowerLossAction
+        if (InterlockedCompareExchange(&PowerLossActions, now - 1, now) == now) return;
+    }
+}
+
 DWORD WINAPI PowerLossThread(LPVOID) {
     // Launch and replacement are one step: when power losses race, the helper
     // of the later one is started later and is the one kept. With only the
@@ -74,6 +99,7 @@ DWORD WINAPI PowerLossThread(LPVOID) {
     LeaveCriticalSection(&HelperSlot.section);
     // Not under the lock: the hibernation returns only after the resume.
     if (!launched) HibernateNow();
+    EndPowerLossAction();
     return 0;
 }
 
@@ -112,18 +138,22 @@ void CheckPendingHibernation() {
 // ---- "-HALT" helper ---------------------------------------------------------------------
 
 int CountdownSeconds = 0;
+static const UINT_PTR kCountdownTimer = 1;
 static SetSuspendStateFn BoundSetSuspendState = nullptr;
 
 INT_PTR CALLBACK CountdownDialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_INITDIALOG:
         if (CountdownSeconds > 0) {
-            SetTimer(hwnd, 1, 1000, nullptr);
+            SetTimer(hwnd, kCountdownTimer, 1000, nullptr);
         } else {
             SetDlgItemTextW(hwnd, IDC_COUNTDOWN_TEXT, ResumeNoticeText);
         }
         break;
     case WM_TIMER: {
+        // Any program on the desktop can send WM_TIMER: only this dialog's
+        // own timer counts down.
+        if (wParam != kCountdownTimer) break;
         int n = CountdownSeconds;
         CountdownSeconds = n - 1;
         wchar_t text[100];

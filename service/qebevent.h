@@ -37,6 +37,11 @@ MonitorWaitResult MonitorOnce(HANDLE device, HANDLE completion, BYTE (&buffer)[4
 // never more than kMonitorLongestPauseMs.
 const DWORD kMonitorLongestPauseMs = 100;
 DWORD MonitorPauseAfterShort(DWORD consecutiveShort);
+// The run of short completions after one more completion: 0 after a whole
+// event, 1 when the wait had been outstanding for kMonitorQuietWaitMs or more
+// (issuedTick and completedTick from GetTickCount), else one more.
+const DWORD kMonitorQuietWaitMs = 1000;
+DWORD MonitorShortRunAfter(DWORD shortRun, MonitorWaitResult result, DWORD issuedTick, DWORD completedTick);
 
 // ---- user-session helpers and input (user_session.cpp) -----------------------
 BOOL LaunchInUserSession(int mode, HANDLE* processOut, HANDLE* threadOut);
@@ -48,6 +53,13 @@ BOOL SwitchThreadDesktop(HDESK desktop);
 // ---- power-loss hibernation (power_loss.cpp) ---------------------------------
 extern HANDLE HaltHelperProcess;
 DWORD WINAPI PowerLossThread(LPVOID);
+// Admission of power-loss actions: at most kMostPowerLossActions started and
+// not ended (the running one and one waiting). Begin counts one in or refuses;
+// PowerLossThread counts itself out when it ends.
+const LONG kMostPowerLossActions = 2;
+extern volatile LONG PowerLossActions;
+bool BeginPowerLossAction();
+void EndPowerLossAction();
 void HibernateNow();
 DWORD ReadPowerFlags();
 void CheckPendingHibernation();

@@ -92,10 +92,13 @@ void RunServiceAction(ServiceAction action) {
     case ActionHealthDetails: ServiceActions.reportHealthDetails(); break;
     case ActionCtrlAltDel: ServiceActions.sendCtrlAltDel(); break;
     case ActionPowerLoss: {
+        // One running and one waiting at most; the rest are dropped.
+        if (!BeginPowerLossAction()) break;
         // The thread runs on its own; its handle is not needed here.
         HANDLE thread =
             ServiceActions.createThread(nullptr, 0, PowerLossThread, nullptr, 0, nullptr);
         if (thread != nullptr) CloseHandle(thread);
+        else EndPowerLossAction();
         break;
     }
     case ActionHealthGreenToRed: ServiceActions.reportHealthChange(kEventHealthGreenToRed); break;

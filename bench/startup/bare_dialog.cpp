@@ -4,7 +4,9 @@
 // no controls; with "tovrel-template" it is Tovrel's own template (102, its
 // 57 controls), read from the installed Tovrel.exe as a data file, so that
 // the cost of the controls alone shows; "common-controls" also initialises
-// the common controls first, as Tovrel does.
+// the common controls first, as Tovrel does; "hidden" ends the process in
+// the dialog's WM_INITDIALOG, before it is shown, as Tovrel's radio switches
+// do (the floor of the hot key's path).
 #include <windows.h>
 
 #include <string.h>
@@ -31,6 +33,11 @@ INT_PTR CALLBACK BareProc(HWND hwnd, UINT message, WPARAM, LPARAM) {
     }
 }
 
+INT_PTR CALLBACK HiddenProc(HWND, UINT message, WPARAM, LPARAM) {
+    if (message == WM_INITDIALOG) ExitProcess(0);
+    return FALSE;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
@@ -49,5 +56,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
         if (!source) return 2;
         id = MAKEINTRESOURCEW(102);
     }
-    return static_cast<int>(DialogBoxParamW(source, id, nullptr, BareProc, 0));
+    const bool hidden = commandLine && strstr(commandLine, "hidden");
+    return static_cast<int>(DialogBoxParamW(source, id, nullptr, hidden ? HiddenProc : BareProc, 0));
 }

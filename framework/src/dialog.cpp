@@ -8,6 +8,11 @@ namespace {
 // freed when the outermost one has ended.
 thread_local int t_modalDepth = 0;
 
+// The dialog whose window DoModal is creating on this thread: its first
+// WM_INITDIALOG binds the window to it. Any later WM_INITDIALOG (another
+// program can send one, with any lParam) finds the window wrapped already.
+thread_local CDialog* t_dialogStarting = nullptr;
+
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
@@ -28,8 +33,11 @@ INT_PTR CDialog::DoModal() {
         if (main && main != this && main->m_hWnd && ::IsWindow(main->m_hWnd)) owner = main->m_hWnd;
     }
     ++t_modalDepth;
+    CDialog* const outerStarting = t_dialogStarting;
+    t_dialogStarting = this;
     INT_PTR result = ::DialogBoxParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(m_nIDTemplate), owner,
-                                       &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+                                       &CDialog::DialogProc, 0);
+    t_dialogStarting = outerStarting;
     if (--t_modalDepth == 0) qebafx::FreeTemporaryWrappers();
     return result;
 }
@@ -64,7 +72,11 @@ LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 
 INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message != WM_INITDIALOG) return FALSE;
-    CDialog* dialog = reinterpret_cast<CDialog*>(lParam);
+    // The wrapper is found by the window, never taken from lParam: a window
+    // already wrapped has had its initialisation.
+    if (CWnd::FromHandlePermanent(hWnd)) return FALSE;
+    CDialog* dialog = t_dialogStarting;
+    t_dialogStarting = nullptr;
     if (!dialog || !dialog->SubclassWindow(hWnd)) {
         ::EndDialog(hWnd, -1);
         return FALSE;

@@ -101,9 +101,14 @@ static void complete_list(PLIST_ENTRY list)
     }
 }
 
-/* Takes the handle's pended wait away from the cancel machinery. Returns
- * NULL when there is none, or when its cancel routine is already running (it
- * then stays recorded so that routine finds it and completes it).
+/* A pended wait has exactly one owner at a time: the handle (h->pending,
+ * cancel routine set), or whoever took it from there. take_pending is the
+ * one hand-off: it wins the IRP by clearing its cancel routine. When the
+ * cancel routine is already running, the IRP is the routine's: it stays
+ * recorded in h->pending until the routine clears it (it searches the live
+ * and the lost handles, find_waiter), and nobody else touches it.
+ * Takes the handle's pended wait away from the cancel machinery. Returns
+ * NULL when there is none, or when its cancel routine is already running.
  * Caller holds g.lock. */
 static PIRP take_pending(SIM_HANDLE *h)
 {
@@ -116,23 +121,36 @@ static PIRP take_pending(SIM_HANDLE *h)
     return irp;
 }
 
+/* The handle whose h->pending is irp, among the listening handles and those
+ * left when the device was lost; NULL if none. Caller holds g.lock. */
+static SIM_HANDLE *find_waiter(PIRP irp)
+{
+    PLIST_ENTRY lists[2] = {&g.handles, &g.dead_handles};
+    PLIST_ENTRY e;
+    int i;
+    for (i = 0; i < 2; i++)
+        for (e = lists[i]->Flink; e != lists[i]; e = e->Flink) {
+            SIM_HANDLE *h = CONTAINING_RECORD(e, SIM_HANDLE, link);
+            if (h->pending == irp)
+                return h;
+        }
+    return NULL;
+}
+
 static VOID NTAPI cancel_wait(PDEVICE_OBJECT device, PIRP irp)
 {
     KIRQL irql;
-    PLIST_ENTRY e;
+    SIM_HANDLE *h;
     ULONG id = 0;
 
     IoReleaseCancelSpinLock(irp->CancelIrql);
     KeAcquireSpinLock(&g.lock, &irql);
-    /* Find the owner through the list, not FsContext: a close may already
-     * have unlinked and freed it. */
-    for (e = g.handles.Flink; e != &g.handles; e = e->Flink) {
-        SIM_HANDLE *h = CONTAINING_RECORD(e, SIM_HANDLE, link);
-        if (h->pending == irp) {
-            h->pending = NULL;
-            id = h->id;
-            break;
-        }
+    /* Find the owner through the lists, not FsContext: a close may already
+     * have unlinked and freed it; a lost device moved it to dead_handles. */
+    h = find_waiter(irp);
+    if (h != NULL) {
+        h->pending = NULL;
+        id = h->id;
     }
     journal(QEBSIM_REC_WAIT_ENDED, id, 0, (int32_t)STATUS_CANCELLED, NULL, 0);
     KeReleaseSpinLock(&g.lock, irql);
@@ -223,15 +241,12 @@ static void detach_handle(SIM_HANDLE *h, NTSTATUS status, uint32_t record)
         RemoveEntryList(&h->link);
         h->listening = FALSE;
     }
-    if (h->pending != NULL) {
-        irp = h->pending;
-        h->pending = NULL;
-        /* A cancel routine already running completes the IRP itself. */
-        if (IoSetCancelRoutine(irp, NULL) == NULL)
-            irp = NULL;
-        else
-            journal(QEBSIM_REC_WAIT_ENDED, h->id, 0, (int32_t)status, NULL, 0);
-    }
+    irp = take_pending(h);
+    if (irp != NULL)
+        journal(QEBSIM_REC_WAIT_ENDED, h->id, 0, (int32_t)status, NULL, 0);
+    /* A cancel routine already running completes the IRP itself; the handle
+     * forgets it, since it may be freed before that routine looks. */
+    h->pending = NULL;
     if (record)
         journal(record, h->id, 0, 0, NULL, 0);
     KeReleaseSpinLock(&g.lock, irql);

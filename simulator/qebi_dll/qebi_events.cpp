@@ -4,6 +4,7 @@
 #include <stdio.h>
 
 #include "qebi_device.h"
+#include "short_backoff.h"
 #include "qebisim/protocol.h"
 
 namespace qebi {
@@ -151,6 +152,7 @@ DWORD Park() {
 DWORD WINAPI DeliveryThread(void* param) {
     HANDLE device = static_cast<HANDLE>(param);
     OVERLAPPED ov;
+    uint32_t shortRun = 0;  // short completions in a row
     for (;;) {
         {
             Lock lock;
@@ -168,6 +170,7 @@ DWORD WINAPI DeliveryThread(void* param) {
         ResetEvent(g_ioEvent);
         DWORD code = 0;
         DWORD returned = 0;
+        const DWORD issued = GetTickCount();
         BOOL ok = DeviceIoControl(device, QEB_IOCTL_WAIT_EVENT, nullptr, 0, &code, sizeof(code),
                                   &returned, &ov);
         DWORD error = ok ? ERROR_SUCCESS : GetLastError();
@@ -182,7 +185,13 @@ DWORD WINAPI DeliveryThread(void* param) {
         if (ok) {
             // An event that completed just as a stop came is still delivered
             // when someone is registered; Deliver checks for an unload.
-            if (returned >= sizeof(code)) Deliver(code);
+            const bool whole = returned >= sizeof(code);
+            if (whole) Deliver(code);
+            // A device completing every wait short at once would keep this
+            // thread busy; the pause ends early on a stop.
+            shortRun = ShortRunAfter(shortRun, whole, issued, GetTickCount());
+            const uint32_t pause = PauseAfterShortRun(shortRun);
+            if (pause != 0) WaitForSingleObject(g_stopEvent, pause);
             continue;
         }
         if (error == ERROR_OPERATION_ABORTED) continue;  // cancelled by a stop
@@ -224,10 +233,51 @@ bool EnvSwitch(const wchar_t* name) {
 
 bool StrictMode() { return g_strict; }
 
+namespace {
+
+// Entry points running on each thread. A vendor library is not re-entrant: a
+// caller that enters it again on a thread where one of its calls still runs
+// (through a message that call let through) is at fault. Each such entry adds
+// one to NestedEntries (DWORD) under HKLM\Software\QEBSim\QEBI, for tests.
+DWORD g_depthSlot = TLS_OUT_OF_INDEXES;
+
+void CountNestedEntry() {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\QEBSim\\QEBI", 0, nullptr, 0,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    DWORD count = 0;
+    DWORD size = sizeof(count);
+    if (RegQueryValueExW(key, L"NestedEntries", nullptr, nullptr, reinterpret_cast<BYTE*>(&count), &size) !=
+        ERROR_SUCCESS)
+        count = 0;
+    ++count;
+    RegSetValueExW(key, L"NestedEntries", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof(count));
+    RegCloseKey(key);
+}
+
+}  // namespace
+
 EntryPointScope::EntryPointScope() : m_locked(g_strict && g_ready) {
+    if (g_depthSlot != TLS_OUT_OF_INDEXES) {
+        const DWORD_PTR depth = reinterpret_cast<DWORD_PTR>(TlsGetValue(g_depthSlot));
+        if (depth != 0) CountNestedEntry();
+        TlsSetValue(g_depthSlot, reinterpret_cast<void*>(depth + 1));
+    }
     if (m_locked) EnterCriticalSection(&g_strictLock);
     // Deliberately never closed.
     if (g_leakHandles) CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
+
+EntryPointScope::~EntryPointScope() {
+    Release();
+    if (g_depthSlot != TLS_OUT_OF_INDEXES) {
+        // The entry point's last error is the caller's: TlsGetValue clears it.
+        const DWORD lastError = GetLastError();
+        const DWORD_PTR depth = reinterpret_cast<DWORD_PTR>(TlsGetValue(g_depthSlot));
+        if (depth != 0) TlsSetValue(g_depthSlot, reinterpret_cast<void*>(depth - 1));
+        SetLastError(lastError);
+    }
 }
 
 void EntryPointScope::Release() {
@@ -237,6 +287,7 @@ void EntryPointScope::Release() {
 }
 
 bool EventsAttach() {
+    g_depthSlot = TlsAlloc();
     g_strict = EnvSwitch(L"QEBI_STANDIN_STRICT");
     g_leakHandles = EnvSwitch(L"QEBI_STANDIN_LEAK_HANDLES");
     if (!InitializeCriticalSectionAndSpinCount(&g_strictLock, 0)) return false;

@@ -46,7 +46,7 @@ bool StrictMode();
 class EntryPointScope {
 public:
     EntryPointScope();
-    ~EntryPointScope() { Release(); }
+    ~EntryPointScope();
     // Leaves the strict lock before the end of the scope (at most once).
     void Release();
     EntryPointScope(const EntryPointScope&) = delete;

@@ -50,31 +50,36 @@ void ClearEntryPoints(CTORVADlg& dlg) {
 
 }  // namespace
 
+// A button whose operation calls the library.
+#define ON_LIBRARY_CLICK(id, memberFxn)                                      \
+    {WM_COMMAND, BN_CLICKED, (UINT)(id), (UINT)(id),                         \
+     AFX_THUNK_BEGIN _this->RunLibraryCommand(memberFxn); AFX_THUNK_END},
+
 BEGIN_MESSAGE_MAP(CTORVADlg, CDialog)
     ON_WM_SYSCOMMAND()
     ON_WM_PAINT()
     ON_WM_QUERYDRAGICON()
     ON_WM_TIMER()
-    ON_BN_CLICKED(IDC_WIFI_UPDATE, &CTORVADlg::UpdateWifiStatus)
-    ON_BN_CLICKED(IDC_BT_UPDATE, &CTORVADlg::UpdateBtStatus)
-    ON_BN_CLICKED(IDC_AMBIENT_UPDATE, &CTORVADlg::UpdateAmbientLight)
-    ON_BN_CLICKED(IDC_POWER_UPDATE, &CTORVADlg::UpdatePowerMeter)
-    ON_BN_CLICKED(IDC_THERMAL_UPDATE, &CTORVADlg::UpdateThermalStatus)
-    ON_BN_CLICKED(IDC_MIC_LED_UPDATE, &CTORVADlg::UpdateMicrophoneLed)
-    ON_BN_CLICKED(IDC_VOL_LED_UPDATE, &CTORVADlg::UpdateVolumeLed)
-    ON_BN_CLICKED(IDC_WIFI_ONOFF, &CTORVADlg::ToggleWifi)
-    ON_BN_CLICKED(IDC_BT_ONOFF, &CTORVADlg::ToggleBt)
-    ON_BN_CLICKED(IDC_MIC_LED_ONOFF, &CTORVADlg::ToggleMicrophoneLed)
-    ON_BN_CLICKED(IDC_VOL_LED_ONOFF, &CTORVADlg::ToggleVolumeLed)
+    ON_LIBRARY_CLICK(IDC_WIFI_UPDATE, &CTORVADlg::UpdateWifiStatus)
+    ON_LIBRARY_CLICK(IDC_BT_UPDATE, &CTORVADlg::UpdateBtStatus)
+    ON_LIBRARY_CLICK(IDC_AMBIENT_UPDATE, &CTORVADlg::UpdateAmbientLight)
+    ON_LIBRARY_CLICK(IDC_POWER_UPDATE, &CTORVADlg::UpdatePowerMeter)
+    ON_LIBRARY_CLICK(IDC_THERMAL_UPDATE, &CTORVADlg::UpdateThermalStatus)
+    ON_LIBRARY_CLICK(IDC_MIC_LED_UPDATE, &CTORVADlg::UpdateMicrophoneLed)
+    ON_LIBRARY_CLICK(IDC_VOL_LED_UPDATE, &CTORVADlg::UpdateVolumeLed)
+    ON_LIBRARY_CLICK(IDC_WIFI_ONOFF, &CTORVADlg::ToggleWifi)
+    ON_LIBRARY_CLICK(IDC_BT_ONOFF, &CTORVADlg::ToggleBt)
+    ON_LIBRARY_CLICK(IDC_MIC_LED_ONOFF, &CTORVADlg::ToggleMicrophoneLed)
+    ON_LIBRARY_CLICK(IDC_VOL_LED_ONOFF, &CTORVADlg::ToggleVolumeLed)
     ON_BN_CLICKED(IDC_AUTO_UPDATE, &CTORVADlg::OnAutoUpdate)
-    ON_BN_CLICKED(IDC_UPDATE_ALL, &CTORVADlg::UpdateAll)
-    ON_BN_CLICKED(IDC_CAD_UPDATE, &CTORVADlg::UpdateCadSupport)
-    ON_BN_CLICKED(IDC_BATTERY_UPDATE, &CTORVADlg::UpdateBatteryStatus)
-    ON_BN_CLICKED(IDC_USB_UPDATE, &CTORVADlg::UpdateUsbCharge)
-    ON_BN_CLICKED(IDC_USB_SET_MODE, &CTORVADlg::SetUsbChargeMode)
-    ON_BN_CLICKED(IDC_FSC_UPDATE, &CTORVADlg::UpdateFscStatus)
-    ON_BN_CLICKED(IDC_FSC_SET_MODE, &CTORVADlg::SetFscMode)
-    ON_BN_CLICKED(IDC_PC_HEALTH_UPDATE, &CTORVADlg::UpdatePcHealth)
+    ON_LIBRARY_CLICK(IDC_UPDATE_ALL, &CTORVADlg::UpdateAll)
+    ON_LIBRARY_CLICK(IDC_CAD_UPDATE, &CTORVADlg::UpdateCadSupport)
+    ON_LIBRARY_CLICK(IDC_BATTERY_UPDATE, &CTORVADlg::UpdateBatteryStatus)
+    ON_LIBRARY_CLICK(IDC_USB_UPDATE, &CTORVADlg::UpdateUsbCharge)
+    ON_LIBRARY_CLICK(IDC_USB_SET_MODE, &CTORVADlg::SetUsbChargeMode)
+    ON_LIBRARY_CLICK(IDC_FSC_UPDATE, &CTORVADlg::UpdateFscStatus)
+    ON_LIBRARY_CLICK(IDC_FSC_SET_MODE, &CTORVADlg::SetFscMode)
+    ON_LIBRARY_CLICK(IDC_PC_HEALTH_UPDATE, &CTORVADlg::UpdatePcHealth)
     ON_WM_CLOSE()
     ON_WM_DESTROY()
     ON_MESSAGE(kFirmwareEventsMessage, &CTORVADlg::OnFirmwareEvents)
@@ -86,8 +91,7 @@ CTORVADlg::CTORVADlg(CWnd* pParent)
       m_hLibrary(nullptr),
       m_autoUpdate(0),
       m_eventCount(0),
-      m_callbackState(kCallbackNone),
-      m_draining(false) {
+      m_callbackState(kCallbackNone) {
     ClearEntryPoints(*this);
     m_hIcon = AfxGetApp() ? AfxGetApp()->LoadIcon(IDR_MAINFRAME)
                           : ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
@@ -141,7 +145,9 @@ void CTORVADlg::ReleaseLibrary() {
 }
 
 void CTORVADlg::UnregisterEventCallback() {
-    if (m_callbackState == kCallbackRegistered) {
+    // Inside a library call (the window destroyed from a message it let
+    // through) the destructor unregisters.
+    if (m_callbackState == kCallbackRegistered && !m_libraryGate.Busy()) {
         m_callbackState = kCallbackUnregistered;
         if (m_pQEB_UnregisterEventCallback) m_pQEB_UnregisterEventCallback(&CTORVADlg::FirmwareEventCallback, this);
     }
@@ -207,14 +213,22 @@ BOOL CTORVADlg::OnInitDialog() {
     m_usbChargeS0.SetCurSel(0);
     m_fscMode.SetCurSel(0);
 
-    UpdateAll();
+    {
+        LibraryCall call(this);
+        UpdateAll();
+    }
 
     SetTimer(kAutoUpdateTimer, kAutoUpdatePeriodMs, nullptr);
 
     m_eventLog.SetSel(-1, -1);
 
-    LONG result = m_pQEB_RegisterEventCallback(&CTORVADlg::FirmwareEventCallback, this);
-    DWORD lastError = result != 0 ? ::GetLastError() : 0;
+    LONG result = 0;
+    DWORD lastError = 0;
+    {
+        LibraryCall call(this);
+        result = m_pQEB_RegisterEventCallback(&CTORVADlg::FirmwareEventCallback, this);
+        lastError = result != 0 ? ::GetLastError() : 0;
+    }
     if (result == 0) m_callbackState = kCallbackRegistered;
     m_eventLog.ReplaceSel(tovrel::FormatRegistrationLine(result, lastError), FALSE);
 
@@ -249,6 +263,12 @@ void CTORVADlg::UpdateAll() {
     UpdatePcHealth();
 }
 
+void CTORVADlg::RunLibraryCommand(void (CTORVADlg::*operation)()) {
+    if (m_libraryGate.Busy()) return;
+    LibraryCall call(this);
+    (this->*operation)();
+}
+
 void CTORVADlg::OnAutoUpdate() {
     m_autoUpdate = ::SendMessageW(::GetDlgItem(m_hWnd, IDC_AUTO_UPDATE), BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
 }
@@ -261,9 +281,15 @@ void CTORVADlg::OnTimer(UINT_PTR nIDEvent) {
         return;
     }
     if (nIDEvent != kAutoUpdateTimer) return;
+    // A tick inside a library call (one that lets messages through) is
+    // skipped; the next one runs.
+    if (m_libraryGate.Busy()) return;
     // Codes whose drain message could not be posted wait at most a tick.
     if (m_firmwareEvents.ClaimStalled()) DrainFirmwareEvents();
-    if (m_autoUpdate != 0) UpdateAll();
+    if (m_autoUpdate != 0) {
+        LibraryCall call(this);
+        UpdateAll();
+    }
 }
 
 void CTORVADlg::OnSysCommand(UINT nID, LPARAM lParam) {
@@ -294,8 +320,10 @@ void CTORVADlg::OnPaint() {
 HCURSOR CTORVADlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
 
 void CTORVADlg::OnClose() {
-    // Also when registration failed; at most once per registration.
-    if (m_pQEB_UnregisterEventCallback && m_callbackState != kCallbackUnregistered) {
+    // Also when registration failed; at most once per registration. Inside a
+    // library call the unregistration is left to OnDestroy, which runs once
+    // that call has returned and the dialog's loop has ended.
+    if (!m_libraryGate.Busy() && m_pQEB_UnregisterEventCallback && m_callbackState != kCallbackUnregistered) {
         m_callbackState = kCallbackUnregistered;
         m_pQEB_UnregisterEventCallback(&CTORVADlg::FirmwareEventCallback, this);
     }
@@ -333,32 +361,43 @@ LRESULT CTORVADlg::OnFirmwareEvents(WPARAM, LPARAM) {
 // Logs one batch of queued events, oldest first, bounded by count and by
 // time, and arranges the next batch while events remain.
 //
-// A library call made here (a panel refresh) may let window messages through
-// while it waits, as a library built on COM or WMI does; the drain message or
-// the batch timer then arrives while this drain runs. That inner call returns
-// at once and this drain goes on with what is queued: a second drain in the
-// middle of this one would write its lines before the line of the event being
-// refreshed.
+// A library call (a panel refresh here, an auto update, a button's operation)
+// may let window messages through while it waits, as a library built on COM
+// or WMI does; the drain message or the batch timer then arrives inside it.
+// That drain does not run there (it would call the library again, and a
+// drain inside this one would write its lines before the line of the event
+// being refreshed): it waits, and is scheduled when the outer call returns.
 void CTORVADlg::DrainFirmwareEvents() {
-    if (m_draining) return;
-    m_draining = true;
-    LARGE_INTEGER perSecond, start, now;
-    ::QueryPerformanceFrequency(&perSecond);
-    ::QueryPerformanceCounter(&start);
-    tovrel::EventLogBatch batch(&m_eventCount);
-    size_t done = 0;
-    for (;;) {
-        tovrel::QueuedEvent event;
-        if (m_firmwareEvents.PopBatch(&event, 1, nullptr) == 0) break;
-        LogQueuedEvent(&batch, event);
-        ++done;
-        ::QueryPerformanceCounter(&now);
-        if (tovrel::BatchIsOver(done, now.QuadPart - start.QuadPart, perSecond.QuadPart)) break;
+    if (m_libraryGate.Busy()) {
+        m_libraryGate.DrainWaits();
+        return;
     }
-    if (done != 0) FinishEventLog(&batch);
-    m_draining = false;
-    // Also when an inner drain message was swallowed above.
-    if (m_firmwareEvents.Size() != 0) ScheduleNextDrain();
+    // Events left behind get their next batch on every way out of this one,
+    // an exception the window procedure swallows included: the queue asks
+    // for no new drain message while one is pending.
+    struct NextBatch {
+        CTORVADlg* dlg;
+        ~NextBatch() {
+            if (dlg->m_firmwareEvents.Size() != 0) dlg->ScheduleNextDrain();
+        }
+    } nextBatch = {this};
+    {
+        LibraryCall call(this);
+        LARGE_INTEGER perSecond, start, now;
+        ::QueryPerformanceFrequency(&perSecond);
+        ::QueryPerformanceCounter(&start);
+        tovrel::EventLogBatch batch(&m_eventCount);
+        size_t done = 0;
+        for (;;) {
+            tovrel::QueuedEvent event;
+            if (m_firmwareEvents.PopBatch(&event, 1, nullptr) == 0) break;
+            LogQueuedEvent(&batch, event);
+            ++done;
+            ::QueryPerformanceCounter(&now);
+            if (tovrel::BatchIsOver(done, now.QuadPart - start.QuadPart, perSecond.QuadPart)) break;
+        }
+        if (done != 0) FinishEventLog(&batch);
+    }
 }
 
 void CTORVADlg::ScheduleNextDrain() {
@@ -376,7 +415,7 @@ void CTORVADlg::ScheduleNextDrain() {
 }
 
 void CTORVADlg::LogFirmwareEvent(DWORD code) {
-    tovrel::QueuedEvent event = {code, {}};
+    tovrel::QueuedEvent event = {code, {}, 0};
     ::GetLocalTime(&event.arrived);
     tovrel::EventLogBatch batch(&m_eventCount);
     LogQueuedEvent(&batch, event);
@@ -399,6 +438,8 @@ void CTORVADlg::LogQueuedEvent(tovrel::EventLogBatch* batch, const tovrel::Queue
         else UpdateAmbientLight();
     }
     batch->Add(event.arrived, event.code);
+    // Events the full queue could not take came after this one.
+    if (event.droppedAfter != 0) batch->AddDropped(event.droppedAfter);
 }
 
 void CTORVADlg::FinishEventLog(tovrel::EventLogBatch* batch) {

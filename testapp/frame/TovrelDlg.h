@@ -10,6 +10,7 @@
 
 #include "event_queue.h"
 #include "frame_core.h"
+#include "library_gate.h"
 #include "qebi_api.h"
 #include "resource.h"
 
@@ -127,9 +128,27 @@ private:
 
     // Events handed over by FirmwareEventCallback, logged on this thread.
     tovrel::EventQueue m_firmwareEvents;
-    // A drain runs: one reached again through a library call that lets
-    // messages through returns at once.
-    bool m_draining;
+    // A library call of this thread runs (messages it lets through must not
+    // call the library again).
+    tovrel::LibraryGate m_libraryGate;
+
+    // Holds the gate for its scope, on every path out of it, exceptions
+    // included; schedules the drain that waited for the call.
+    class LibraryCall {
+    public:
+        explicit LibraryCall(CTORVADlg* dlg) : m_dlg(dlg) { m_dlg->m_libraryGate.Enter(); }
+        ~LibraryCall() {
+            if (m_dlg->m_libraryGate.Leave()) m_dlg->ScheduleNextDrain();
+        }
+        LibraryCall(const LibraryCall&) = delete;
+        LibraryCall& operator=(const LibraryCall&) = delete;
+
+    private:
+        CTORVADlg* m_dlg;
+    };
+    // A button's panel operation, unless a library call runs: then the
+    // press is ignored, as on a disabled button.
+    void RunLibraryCommand(void (CTORVADlg::*operation)());
 
     void UnregisterEventCallback();
     void DropQueuedEvents();

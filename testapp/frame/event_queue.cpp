@@ -30,7 +30,8 @@ EventQueue::~EventQueue() {
 
 bool EventQueue::GrowLocked() {
     size_t capacity = m_capacity ? m_capacity * 2 : kInitialCapacity;
-    if (capacity < m_capacity || capacity > static_cast<size_t>(-1) / sizeof(QueuedEvent)) return false;
+    if (capacity > kMostQueuedEvents) capacity = kMostQueuedEvents;
+    if (capacity <= m_capacity) return false;
     QueuedEvent* ring = static_cast<QueuedEvent*>(malloc(capacity * sizeof(QueuedEvent)));
     if (!ring) return false;
     // Unroll the old ring so that the oldest code is at index 0.
@@ -45,10 +46,16 @@ bool EventQueue::GrowLocked() {
 bool EventQueue::Push(DWORD code, const SYSTEMTIME& arrived) {
     Locked lock(&m_lock);
     if (m_closed) return false;
+    if (m_count == kMostQueuedEvents) {
+        QueuedEvent& newest = m_ring[(m_head + m_count - 1) % m_capacity];
+        if (newest.droppedAfter != MAXDWORD) ++newest.droppedAfter;
+        return false;
+    }
     if (m_count == m_capacity && !GrowLocked()) return false;
     QueuedEvent& slot = m_ring[(m_head + m_count) % m_capacity];
     slot.code = code;
     slot.arrived = arrived;
+    slot.droppedAfter = 0;
     ++m_count;
     if (m_drainPending) return false;
     m_drainPending = true;

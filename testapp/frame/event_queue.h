@@ -17,7 +17,13 @@ namespace tovrel {
 struct QueuedEvent {
     DWORD code;
     SYSTEMTIME arrived;  // local time the library handed the event over
+    DWORD droppedAfter;  // events dropped right after this one (queue full)
 };
+
+// Most events the queue holds (as many as the platform driver keeps for one
+// handle). While it is full a new event is dropped and counted on the newest
+// queued one, so that the log can say where and how many went missing.
+const size_t kMostQueuedEvents = 4096;
 
 class EventQueue {
 public:
@@ -28,7 +34,8 @@ public:
 
     // Appends the event. Returns true when the caller has to post the drain
     // message: no drain was pending until now. False when a drain is already
-    // pending, and when the queue is closed or out of memory (event dropped).
+    // pending, and when the queue is closed, full or out of memory (event
+    // dropped; a full queue counts it on its newest event).
     bool Push(DWORD code, const SYSTEMTIME& arrived);
 
     // The drain message asked for by Push could not be posted: the next Push

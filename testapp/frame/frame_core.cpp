@@ -138,6 +138,14 @@ void EventLogBatch::Add(const SYSTEMTIME& time, DWORD code) {
     }
 }
 
+void EventLogBatch::AddDropped(DWORD count) { m_text += FormatDroppedLine(count); }
+
+CString FormatDroppedLine(DWORD count) {
+    CString line;
+    line.Format(L"%lu firmware event%s dropped\r\n", static_cast<unsigned long>(count), count == 1 ? L"" : L"s");
+    return line;
+}
+
 bool BatchIsOver(size_t eventsDone, LONGLONG elapsed, LONGLONG perSecond) {
     if (eventsDone >= kEventsPerBatch) return true;
     return elapsed >= perSecond / 1000 * kBatchWorkMs;

@@ -91,6 +91,9 @@ public:
     explicit EventLogBatch(DWORD* eventCounter) : m_counter(eventCounter), m_replaceAll(false) {}
 
     void Add(const SYSTEMTIME& time, DWORD code);
+    // The line saying how many events were dropped after the last one
+    // added; not counted as an event.
+    void AddDropped(DWORD count);
     bool IsEmpty() const { return !m_replaceAll && m_text.IsEmpty(); }
 
     // The text gathered since the last Take and whether it replaces the
@@ -116,6 +119,10 @@ constexpr size_t kEventsPerBatch = 64;
 constexpr LONGLONG kBatchWorkMs = 15;
 bool BatchIsOver(size_t eventsDone, LONGLONG elapsed, LONGLONG perSecond);
 
+// "N firmware events dropped\r\n" ("1 firmware event dropped\r\n"): events
+// the dialog's queue had no room for.
+CString FormatDroppedLine(DWORD count);
+
 // First log line after the registration attempt.
 CString FormatRegistrationLine(LONG result, DWORD lastError);
 
@@ -125,8 +132,12 @@ CString FormatRegistrationLine(LONG result, DWORD lastError);
 // error -2147483648, 49).
 constexpr UINT kLongestEventLine = 50;
 constexpr UINT kLongestRegistrationLine = 52;
+// "4294967295 firmware events dropped\r\n", 37.
+constexpr UINT kLongestDroppedLine = 40;
 // Text limit of the event log: a registration line plus 1001 event lines of
-// the longest form, the most the log ever holds.
-constexpr UINT kEventLogTextLimit = kLongestRegistrationLine + (kEventsPerLog + 1) * kLongestEventLine;
+// the longest form, each followed by a dropped line at worst, the most the
+// log ever holds.
+constexpr UINT kEventLogTextLimit =
+    kLongestRegistrationLine + (kEventsPerLog + 1) * (kLongestEventLine + kLongestDroppedLine);
 
 }  // namespace tovrel

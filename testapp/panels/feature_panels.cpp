@@ -86,14 +86,20 @@ void CTORVADlg::UpdatePcHealth() {
 }
 
 void CTORVADlg::SetUsbChargeMode() {
-    const std::uint32_t value =
-        tovrel::UsbChargeSetValue(m_usbChargeS45.GetCurSel(), m_usbChargeS0.GetCurSel());
+    // With a list showing no selection (another program can clear it) no one
+    // chose a mode: nothing is set.
+    const int s45 = m_usbChargeS45.GetCurSel();
+    const int s0 = m_usbChargeS0.GetCurSel();
+    if (s45 == CB_ERR || s0 == CB_ERR) return;
+    const std::uint32_t value = tovrel::UsbChargeSetValue(s45, s0);
     ShowUsbCharge(tovrel::RunSetSequence(m_pGet_USB_Charge_Status, m_pSet_USB_Charge_Status,
                                          value, kSetUsbLabel, Trace));
 }
 
 void CTORVADlg::SetFscMode() {
-    const std::uint32_t value = tovrel::FscSetValue(m_fscMode.GetCurSel());
+    const int mode = m_fscMode.GetCurSel();
+    if (mode == CB_ERR) return;  // no mode chosen: nothing is set
+    const std::uint32_t value = tovrel::FscSetValue(mode);
     ShowFscStatus(tovrel::RunSetSequence(m_pGet_FSC_Status, m_pSet_FSC_Status, value,
                                          kSetFscLabel, Trace));
 }

@@ -83,6 +83,9 @@ DWORD WINAPI Feed(void* param) {
         SYSTEMTIME arrived = {};
         arrived.wMilliseconds = static_cast<WORD>(code % 1000);
         arrived.wSecond = static_cast<WORD>(code / 1000 % 60);
+        // The queue drops what it has no room for (EventQueueBoundTest); here
+        // every code must arrive, so the feeder waits for room.
+        while (f->queue->Size() >= tovrel::kMostQueuedEvents) Sleep(1);
         if (f->queue->Push(code, arrived)) ReleaseSemaphore(f->posted, 1, nullptr);
         if (code % 512 == 0) Sleep(0);
     }
@@ -188,3 +191,52 @@ INSTANTIATE_TEST_SUITE_P(Table, EventLogBatchTest,
                                            BatchCase{0, 1002, 1002, 0}, BatchCase{0, 3005, 64, 7},
                                            BatchCase{990, 40, 64, 3}, BatchCase{0, 2500, 1000, 0},
                                            BatchCase{999, 5, 5, 1}));
+
+// ---- a flood: the queue holds at most 4096 events and counts the rest ----------
+
+struct BoundCase {
+    const char* name;
+    DWORD pushes;
+    DWORD popFirst;      // events taken after the first 4096 pushes, before the rest
+    size_t queued;       // events in the queue at the end
+    DWORD droppedTotal;  // sum of droppedAfter over everything taken
+};
+
+void PrintTo(const BoundCase& c, std::ostream* os) { *os << c.name; }
+
+class EventQueueBoundTest : public ::testing::TestWithParam<BoundCase> {};
+
+TEST_P(EventQueueBoundTest, HoldsTheBoundAndCountsWhatItDrops) {
+    const BoundCase& c = GetParam();
+    tovrel::EventQueue queue;
+    std::vector<tovrel::QueuedEvent> taken(c.pushes + 1);
+    size_t got = 0;
+    for (DWORD code = 0; code < c.pushes; ++code) {
+        if (code == tovrel::kMostQueuedEvents) got += queue.PopBatch(&taken[got], c.popFirst, nullptr);
+        queue.Push(code, SYSTEMTIME{});
+    }
+    EXPECT_EQ(c.queued, queue.Size());
+    got += queue.PopBatch(&taken[got], taken.size() - got, nullptr);
+    DWORD dropped = 0;
+    for (size_t i = 0; i < got; ++i) {
+        dropped += taken[i].droppedAfter;
+        // Codes taken plus codes counted as dropped before them are the codes pushed before them.
+        ASSERT_EQ(i + (dropped - taken[i].droppedAfter), taken[i].code) << "at " << i;
+    }
+    EXPECT_EQ(c.droppedTotal, dropped);
+    EXPECT_EQ(c.pushes, got + dropped);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, EventQueueBoundTest,
+                         ::testing::Values(BoundCase{"underBound", 4000, 0, 4000, 0},
+                                           BoundCase{"atBound", 4096, 0, 4096, 0},
+                                           BoundCase{"overBound", 5000, 0, 4096, 904},
+                                           BoundCase{"roomAgainAfterAPop", 5000, 100, 4096, 804}),
+                         [](const ::testing::TestParamInfo<BoundCase>& info) { return std::string(info.param.name); });
+
+TEST(EventLogDroppedLine, SaysHowMany) {
+    EXPECT_EQ(std::wstring(L"1 firmware event dropped\r\n"), tovrel::FormatDroppedLine(1).GetString());
+    EXPECT_EQ(std::wstring(L"904 firmware events dropped\r\n"), tovrel::FormatDroppedLine(904).GetString());
+    EXPECT_EQ(std::wstring(L"4294967295 firmware events dropped\r\n"),
+              tovrel::FormatDroppedLine(0xFFFFFFFFu).GetString());
+}

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "frame_core.h"
+#include "library_gate.h"
 
 using tovrel::Switch;
 
@@ -289,3 +290,22 @@ TEST(EventLog, TextLimitHoldsRegistrationLineAndThousandAndOneLongestLines) {
 }
 
 }  // namespace
+
+// ---- the dialog's library calls: nothing nested, a drain asked for inside waits ------
+
+TEST(LibraryGate, DrainAskedForInsideACallRunsWhenTheOutermostEnds) {
+    tovrel::LibraryGate gate;
+    EXPECT_FALSE(gate.Busy());
+    gate.Enter();
+    EXPECT_TRUE(gate.Busy());
+    gate.DrainWaits();
+    gate.Enter();  // a call entered from a message let through (the dialog never does this)
+    EXPECT_FALSE(gate.Leave()) << "the inner end is not the outermost";
+    EXPECT_TRUE(gate.Busy());
+    EXPECT_TRUE(gate.Leave()) << "the drain that waited is due";
+    EXPECT_FALSE(gate.Busy());
+    gate.Enter();
+    EXPECT_FALSE(gate.Leave()) << "no drain waited this time";
+    EXPECT_FALSE(gate.Leave()) << "an end without a call changes nothing";
+    EXPECT_FALSE(gate.Busy());
+}

@@ -30,6 +30,13 @@ bool SetRead(const wchar_t* name, DWORD value) {
     return r == ERROR_SUCCESS;
 }
 
+DWORD ReadSetting(const wchar_t* name) {
+    DWORD value = 0, size = sizeof(value);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSettings, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS)
+        return 0xFFFFFFFFu;
+    return value;
+}
+
 double MsSince(const LARGE_INTEGER& t0) {
     LARGE_INTEGER f, t1;
     QueryPerformanceFrequency(&f);
@@ -138,6 +145,36 @@ TEST_F(SlowLibraryDialog, PumpingReadKeepsTheJournalsOrder) {
     for (size_t i = 1; i < lines.size(); ++i) logged.push_back(CodeOf(lines[i]));
     ASSERT_EQ(21u, journal.size());
     EXPECT_EQ(journal, logged);
+}
+
+// Auto update with twelve reads of 100 ms that let messages through (an
+// Update All outlasts the 1 s tick) and thermal alerts meanwhile: no library
+// call of the dialog's thread starts inside another one (the stand-in counts
+// them in NestedEntries), the panels are still read, every alert is logged.
+TEST_F(SlowLibraryDialog, AutoUpdateWithPumpingReadsNeverEntersTheLibraryTwice) {
+    const int kPcHealthStatus = 1040;
+    ASSERT_TRUE(SetRead(L"NestedEntries", 0));
+    ASSERT_TRUE(qebsim::SetFeature(QEB_FEAT_PC_HEALTH, 1));
+    PostMessageW(GetDlgItem(dlg_, 1037), BM_CLICK, 0, 0);  // PC health "Update"
+    Sleep(300);
+    const std::wstring healthBefore = tovrel_test::GetText(GetDlgItem(dlg_, kPcHealthStatus));
+    ASSERT_TRUE(SetRead(L"ReadPumps", 1));
+    ASSERT_TRUE(SetRead(L"ReadDelayMs", 100));
+    PostMessageW(GetDlgItem(dlg_, kAutoUpdate), BM_CLICK, 0, 0);
+    ASSERT_TRUE(qebsim::SetFeature(QEB_FEAT_PC_HEALTH, 3));
+    const size_t kAlerts = 8;
+    for (size_t i = 0; i < kAlerts; ++i) {
+        ASSERT_TRUE(qebsim::RaiseEvent(0x1005));
+        Sleep(600);
+    }
+    PostMessageW(GetDlgItem(dlg_, kAutoUpdate), BM_CLICK, 0, 0);
+    std::vector<std::wstring> lines = WaitLines(kAlerts + 1, 20000);
+    Sleep(1500);  // an Update All that was running ends
+    EXPECT_EQ(0u, ReadSetting(L"NestedEntries")) << "library entered again inside a call on the same thread";
+    ASSERT_EQ(kAlerts + 1, Lines().size()) << "alerts left queued";
+    for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(0x1005u, CodeOf(lines[i])) << "line " << i;
+    EXPECT_NE(healthBefore, tovrel_test::GetText(GetDlgItem(dlg_, kPcHealthStatus))) << "panels not read";
+    EXPECT_GE(AnswerMs(), 0) << "dialog not answering";
 }
 
 // Events 100 ms apart while auto update reads every panel slowly once a

@@ -425,6 +425,44 @@ TEST_F(DialogTest, FirmwareEventsAppendTimeStampedLines) {
     PostMessageW(dlg, WM_CLOSE, 0, 0);
 }
 
+// Any program on the desktop can send the dialog messages: a WM_INITDIALOG
+// without a dialog object or with a pointer into nowhere changes nothing, and
+// Set Mode with a list cleared by CB_SETCURSEL -1 sets nothing.
+TEST_F(DialogTest, ForeignMessagesNeitherEndTheDialogNorSetAMode) {
+    Open(L"foreign");
+    DWORD_PTR answer = 0;
+    // No object, a pointer into nowhere, a pointer to readable memory that is
+    // no dialog (where an i686 program's image starts).
+    const LPARAM foreignParams[] = {0, static_cast<LPARAM>(0x0BADF00D), static_cast<LPARAM>(0x00400000)};
+    for (LPARAM lParam : foreignParams) {
+        SendMessageTimeoutW(dlg, WM_INITDIALOG, 0, lParam, SMTO_NORMAL, 5000, &answer);
+        Sleep(200);
+        DWORD code = 0;
+        ASSERT_FALSE(p.WaitExit(0, &code)) << "ended by WM_INITDIALOG with lParam " << lParam << ", exit code "
+                                           << code;
+        ASSERT_TRUE(IsWindowVisible(dlg)) << "lParam " << lParam;
+    }
+    struct Click {
+        int list, button;
+        const char* setter;
+    };
+    const Click clicks[] = {{IDC_USB_S45_LIST, IDC_USB_SET_MODE, "Set_USB_Charge_Status"},
+                            {IDC_USB_S0_LIST, IDC_USB_SET_MODE, "Set_USB_Charge_Status"},
+                            {IDC_FSC_LIST, IDC_FSC_SET_MODE, "Set_FSC_Status"}};
+    for (const Click& c : clicks) {
+        SendMessageTimeoutW(GetDlgItem(dlg, c.list), CB_SETCURSEL, static_cast<WPARAM>(-1), 0, SMTO_NORMAL, 5000,
+                            &answer);
+        SendMessageTimeoutW(GetDlgItem(dlg, c.button), BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &answer);
+        EXPECT_EQ(0, CountPrefix(p.LibraryCalls(), c.setter)) << "list " << c.list << "\n" << Joined(p.LibraryCalls());
+        SendMessageTimeoutW(GetDlgItem(dlg, c.list), CB_SETCURSEL, 0, 0, SMTO_NORMAL, 5000, &answer);
+    }
+    // With every list selected again the button sets.
+    SendMessageTimeoutW(GetDlgItem(dlg, IDC_FSC_SET_MODE), BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &answer);
+    EXPECT_EQ(1, CountPrefix(p.LibraryCalls(), "Set_FSC_Status 0")) << Joined(p.LibraryCalls());
+    PostMessageW(dlg, WM_CLOSE, 0, 0);
+    ExpectEndsWithOneUnregister("after foreign messages");
+}
+
 struct FloodCase {
     int events;
     size_t lines;      // lines in the log afterwards

@@ -391,6 +391,26 @@ TEST_F(QebiLibrary, EventsArriveInOrderWithTheirContext) {
     EXPECT_EQ(0, api_.unreg(RecordingCallback, &recorder_));
 }
 
+// A device that completes every wait short at once: the delivery thread
+// backs off (1 ms doubling to 100 ms after two), so 2 s cost a few dozen
+// waits instead of thousands, and the next whole event still arrives.
+TEST_F(QebiLibrary, ShortCompletionsAtOnceDoNotSpinTheDeliveryThread) {
+    ASSERT_EQ(0, api_.reg(RecordingCallback, &recorder_));
+    QEBSIM_STATE before = {}, after = {};
+    ASSERT_TRUE(qebsim::GetState(&before));
+    ASSERT_TRUE(qebsim::ShortMode(0));
+    Sleep(2000);
+    ASSERT_TRUE(qebsim::ShortMode(QEBSIM_SHORT_OFF));
+    ASSERT_TRUE(qebsim::GetState(&after));
+    const uint32_t waits = after.waits_short - before.waits_short;
+    printf("[ figures  ] short completions in 2 s: %u\n", waits);
+    EXPECT_GE(waits, 3u) << "short mode had no effect";
+    EXPECT_LE(waits, 60u) << "the delivery thread did not back off";
+    ASSERT_TRUE(qebsim::RaiseEvent(0x1003));
+    EXPECT_TRUE(recorder_.WaitCount(1, 2000)) << "the whole event after the run did not arrive";
+    EXPECT_EQ(0, api_.unreg(RecordingCallback, &recorder_));
+}
+
 TEST_F(QebiLibrary, TwoRegistrationsBothGetEveryEventInRegistrationOrder) {
     int first = 0, second = 0;
     ASSERT_EQ(0, api_.reg(RecordingCallback, &first));

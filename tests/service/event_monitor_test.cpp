@@ -86,4 +86,35 @@ INSTANTIATE_TEST_SUITE_P(Runs, SvcMonitorPauseTest,
                                            PauseCase{4, 2}, PauseCase{9, 64}, PauseCase{10, 100},
                                            PauseCase{11, 100}, PauseCase{MAXDWORD, 100}));
 
+// The run after one more completion: a whole event ends it, a short
+// completion of a wait that blocked for a second or more starts a new one.
+struct RunCase {
+    const char* name;
+    DWORD runBefore;
+    MonitorWaitResult result;
+    DWORD issuedTick, completedTick;
+    DWORD runAfter;
+};
+
+void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
+
+class SvcMonitorRunTest : public ::testing::TestWithParam<RunCase> {};
+
+TEST_P(SvcMonitorRunTest, ResetsAfterWholeEventsAndQuietWaits) {
+    const RunCase& c = GetParam();
+    EXPECT_EQ(c.runAfter, MonitorShortRunAfter(c.runBefore, c.result, c.issuedTick, c.completedTick));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Completions, SvcMonitorRunTest,
+    ::testing::Values(RunCase{"wholeEndsRun", 12, MonitorEventDispatched, 500, 500, 0},
+                      RunCase{"shortAtOnceGrows", 12, MonitorCompletionIgnored, 500, 500, 13},
+                      RunCase{"shortJustBeforeQuiet", 12, MonitorCompletionIgnored, 500, 1499, 13},
+                      RunCase{"shortAfterQuietWaitStartsNewRun", 12, MonitorCompletionIgnored, 500, 1500, 1},
+                      RunCase{"shortAfterHoursStartsNewRun", 10, MonitorCompletionIgnored, 1000, 7201000, 1},
+                      RunCase{"wrapQuick", 5, MonitorCompletionIgnored, 0xFFFFFF00u, 0x10u, 6},
+                      RunCase{"wrapQuiet", 5, MonitorCompletionIgnored, 0xFFFFFF00u, 0x3F0u, 1},
+                      RunCase{"saturates", MAXDWORD, MonitorCompletionIgnored, 7, 7, MAXDWORD}),
+    [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
+
 }  // namespace

@@ -193,3 +193,67 @@ TEST(SvcServiceControlAction, NoActionOutsideTheTable) {
         }
     }
 }
+
+// A flood of power losses: the running action and one waiting behind it get
+// threads, the rest are dropped; a thread that could not be created leaves
+// its place free.
+namespace {
+
+int ThreadsCreated = 0;
+HANDLE WINAPI CreateRunningThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
+    ++ThreadsCreated;
+    return CreateEventW(nullptr, TRUE, FALSE, nullptr);  // stands for a thread that has not ended
+}
+HANDLE WINAPI CreateNoThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
+    ++ThreadsCreated;
+    return nullptr;
+}
+
+struct FloodCase {
+    const char* name;
+    LONG actionsBefore;
+    int events;
+    bool creationWorks;
+    int threadsCreated;
+    LONG actionsAfter;
+};
+
+void PrintTo(const FloodCase& c, std::ostream* os) { *os << c.name; }
+
+class SvcPowerLossFloodTest : public ::testing::TestWithParam<FloodCase> {};
+
+}  // namespace
+
+TEST_P(SvcPowerLossFloodTest, OneRunningOneWaiting) {
+    const FloodCase& c = GetParam();
+    SeamScope seams;
+    ServiceActions.createThread = c.creationWorks ? CreateRunningThread : CreateNoThread;
+    ThreadsCreated = 0;
+    PowerLossActions = c.actionsBefore;
+    for (int i = 0; i < c.events; ++i) DispatchFirmwareEvent(0x1041);
+    const LONG after = PowerLossActions;
+    PowerLossActions = 0;
+    EXPECT_EQ(c.threadsCreated, ThreadsCreated);
+    EXPECT_EQ(c.actionsAfter, after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SvcPowerLossFloodTest,
+                         ::testing::Values(FloodCase{"idle", 0, 1, true, 1, 1},
+                                           FloodCase{"flood", 0, 1000, true, 2, 2},
+                                           FloodCase{"oneRunning", 1, 5, true, 1, 2},
+                                           FloodCase{"bothTaken", 2, 5, true, 0, 2},
+                                           FloodCase{"creationFails", 0, 3, false, 3, 0}),
+                         [](const ::testing::TestParamInfo<FloodCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(SvcPowerLossFlood, AnEndedActionFreesItsPlace) {
+    PowerLossActions = 2;
+    ASSERT_FALSE(BeginPowerLossAction());
+    EndPowerLossAction();
+    EXPECT_TRUE(BeginPowerLossAction());
+    EndPowerLossAction();
+    EndPowerLossAction();
+    EndPowerLossAction();  // more ends than begins stop at none
+    EXPECT_EQ(0, PowerLossActions);
+}

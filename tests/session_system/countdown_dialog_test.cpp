@@ -102,6 +102,24 @@ TEST(CountdownDialog, TimerTicksShowFiveToZeroAndTheLastTickEndsWithOne) {
     EXPECT_EQ(-1, CountdownSeconds);
 }
 
+// WM_TIMER from another program (or another timer) does not count down:
+// only the dialog's own timer 1 does.
+TEST(CountdownDialog, ForeignTimerMessagesDoNotCountDown) {
+    bool openAfterForeign = false;
+    INT_PTR result = RunDialog(5, [&](HWND dialog) {
+        RecordTexts(dialog);
+        const WPARAM foreignIds[] = {0, 2, 7, 0xFFFF};
+        for (int round = 0; round < 2; ++round)
+            for (WPARAM id : foreignIds) SendMessageW(dialog, WM_TIMER, id, 0);
+        openAfterForeign = IsWindowVisible(dialog) != FALSE;
+        SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    });
+    EXPECT_EQ(0, result) << "ended by the countdown, not by OK";
+    EXPECT_TRUE(openAfterForeign);
+    EXPECT_EQ(std::vector<std::string>{}, TextsSet);
+    EXPECT_EQ(5, CountdownSeconds);
+}
+
 TEST(CountdownDialog, RealTimerRunsTheCountdownOut) {
     DWORD start = GetTickCount();
     INT_PTR result = RunDialog(5, [&](HWND dialog) { RecordTexts(dialog); });
