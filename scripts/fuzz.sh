@@ -3,7 +3,8 @@
 # libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer) and runs
 # each one for SECONDS (default 60) on its corpus, one after the other, then
 # prints per target: runs, executions per second, coverage (edges and
-# features), corpus size and findings.
+# features), corpus size (entries/bytes), findings and the machine's load
+# average (1 minute) when it ended.
 #   bash scripts/fuzz.sh [SECONDS] [--keep] [--only TARGET[,TARGET...]]
 # New corpus entries go to a work directory outside the repository
 # ($QEB_FUZZ_WORK, default /tmp/qeb-fuzz); with --keep they are merged into
@@ -56,8 +57,9 @@ for t in $targets; do
   corp=$(sed -n 's/.* corp: \([0-9]*\/[0-9a-zA-Z]*\).*/\1/p' <<<"$last")
   findings=$((after - before))
   [ "$rc" = 0 ] || [ "$findings" -gt 0 ] || findings=1  # stopped for another reason: look at the log
-  line=$(printf '%-22s runs=%-10s exec/s=%-8s edges=%-5s features=%-6s corpus=%-12s findings=%s' \
-         "$t" "${runs:-?}" "${rate:-?}" "${edges:-?}" "${features:-?}" "${corp:-?}" "$findings")
+  line=$(printf '%-22s runs=%-10s exec/s=%-8s edges=%-5s features=%-6s corpus=%-12s findings=%s load=%s' \
+         "$t" "${runs:-?}" "${rate:-?}" "${edges:-?}" "${features:-?}" "${corp:-?}" "$findings" \
+         "$(cut -d' ' -f1 /proc/loadavg)")
   echo "fuzz: $line"
   summary+=("$line")
   if [ "$findings" -gt 0 ]; then
