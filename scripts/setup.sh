@@ -29,7 +29,7 @@ for p in cmake make binutils python3 googletest xvfb xdotool imagemagick x11-uti
          gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 \
          gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix \
          gcc-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-i686 \
-         binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64; do
+         binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64 clang-14 libclang-rt-14-dev; do
   have "$p" || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then

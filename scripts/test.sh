@@ -1,13 +1,16 @@
 #!/bin/bash
 # The whole test suite on a fresh machine: installs what is missing, builds
-# (every target for both architectures), prepares the Wine prefix template and
-# runs every test through CTest. Ends with CTest's summary line.
+# (every target for both architectures, and the native fuzz targets), prepares
+# the Wine prefix template and runs every test through CTest. Ends with
+# CTest's summary line.
 set -euo pipefail
 bash "$(dirname "$0")/setup.sh"
 source "$(dirname "$0")/env.sh"
 cd "$QEB_ROOT"
 
 bash scripts/build.sh --both
+# The native fuzz targets (clang, tests/fuzz) that CTest's fuzz.* tests run.
+make -s -C tests/fuzz OUT="$QEB_ROOT/build/fuzz" -j2
 bash scripts/prefix.sh template
 
 unit_prefix="$QEB_BUILD/prefix-unit"

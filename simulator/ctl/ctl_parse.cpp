@@ -116,7 +116,9 @@ const char* RecordKindName(uint32_t kind) {
 
 std::string FormatRecord(const QEBSIM_RECORD& r, int64_t baseQpc, int64_t qpcFrequency, bool raw) {
     char head[160];
-    double ms = qpcFrequency > 0 ? static_cast<double>(r.time_qpc - baseQpc) * 1000.0 / static_cast<double>(qpcFrequency) : 0.0;
+    // The difference is taken in double: two counter values from a journal
+    // can lie further apart than an int64_t holds.
+    double ms = qpcFrequency > 0 ? (static_cast<double>(r.time_qpc) - static_cast<double>(baseQpc)) * 1000.0 / static_cast<double>(qpcFrequency) : 0.0;
     std::snprintf(head, sizeof(head), "%6u %10.3fms %-11s", r.seq, ms, RecordKindName(r.kind));
     std::string line(head);
     char buf[160];

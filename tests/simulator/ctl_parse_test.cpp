@@ -111,6 +111,16 @@ TEST(CtlFormatRecord, NoteShowsText) {
     EXPECT_NE(std::string::npos, line.find("source=1 text=\"SendSAS\"")) << line;
 }
 
+// Found by the qebictl_parse fuzz target: times further apart than an
+// int64_t holds overflowed the subtraction.
+TEST(CtlFormatRecord, TimesFarApartDoNotOverflow) {
+    QEBSIM_RECORD r{};
+    r.kind = QEBSIM_REC_OPEN;
+    r.time_qpc = INT64_MAX;
+    std::string line = qebictl::FormatRecord(r, -1, 1000, false);
+    EXPECT_NE(std::string::npos, line.find(" 9223372036854775808.000ms")) << line;
+}
+
 TEST(CtlBuildSmartData, TemperatureAttributeWhereTheServiceLooks) {
     uint8_t sector[512];
     qebsim::BuildSmartData(sector, 40);
