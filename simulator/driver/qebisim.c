@@ -105,11 +105,11 @@ static void complete_list(PLIST_ENTRY list)
  * cancel routine set), or whoever took it from there. take_pending is the
  * one hand-off: it wins the IRP by clearing its cancel routine. When the
  * cancel routine is already running, the IRP is the routine's: it stays
- * recorded in h->pending until the routine clears it (it searches the live
- * and the lost handles, find_waiter), and nobody else touches it.
- * Takes the handle's pended wait away from the cancel machinery. Returns
- * NULL when there is none, or when its cancel routine is already running.
- * Caller holds g.lock. */
+ * recorded in h->pending for the routine to clear (it searches the live and
+ * the lost handles, find_waiter), unless detach_handle drops the record
+ * first; either way only that routine completes it.
+ * Returns the wait taken, or NULL when there is none or its cancel routine
+ * is already running. Caller holds g.lock. */
 static PIRP take_pending(SIM_HANDLE *h)
 {
     PIRP irp = h->pending;

@@ -132,7 +132,7 @@ CString FormatRegistrationLine(LONG result, DWORD lastError);
 // error -2147483648, 49).
 constexpr UINT kLongestEventLine = 50;
 constexpr UINT kLongestRegistrationLine = 52;
-// "4294967295 firmware events dropped\r\n", 37.
+// "4294967295 firmware events dropped\r\n", 36.
 constexpr UINT kLongestDroppedLine = 40;
 // Text limit of the event log: a registration line plus 1001 event lines of
 // the longest form, each followed by a dropped line at worst, the most the

@@ -32,6 +32,24 @@ struct Model {
         drainPending = true;
         return true;
     }
+
+    // A batch of at most max (out holds that many): the oldest events, in
+    // order, each with the count dropped after it.
+    void PopAndCheck(EventQueue& queue, QueuedEvent* out, size_t max) {
+        bool more = false;
+        const size_t n = queue.PopBatch(out, max, &more);
+        FUZZ_CHECK(n == (codes.size() < max ? codes.size() : max), "popped %zu of %zu (max %zu)", n, codes.size(),
+                   max);
+        for (size_t i = 0; i < n; ++i, codes.pop_front()) {
+            const Entry& want = codes.front();
+            FUZZ_CHECK(out[i].code == want.code && out[i].arrived.wMilliseconds == static_cast<WORD>(want.code),
+                       "event %zu: %u, expected %u", i, out[i].code, want.code);
+            FUZZ_CHECK(out[i].droppedAfter == want.droppedAfter, "event %u: %u dropped after it, expected %u",
+                       want.code, out[i].droppedAfter, want.droppedAfter);
+        }
+        drainPending = !codes.empty();
+        FUZZ_CHECK(more == drainPending, "more %d with %zu left", more, codes.size());
+    }
 };
 
 }  // namespace
@@ -67,24 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(claimed == expected, "claim %d, expected %d", claimed, expected);
             break;
         }
-        case 4: {
-            const size_t max = in.Byte() % 300;
-            bool more = false;
-            const size_t n = queue.PopBatch(out, max, &more);
-            FUZZ_CHECK(n == (model.codes.size() < max ? model.codes.size() : max), "popped %zu of %zu (max %zu)", n,
-                       model.codes.size(), max);
-            for (size_t i = 0; i < n; ++i) {
-                const Entry& want = model.codes.front();
-                FUZZ_CHECK(out[i].code == want.code && out[i].arrived.wMilliseconds == static_cast<WORD>(want.code),
-                           "event %zu: %u, expected %u", i, out[i].code, want.code);
-                FUZZ_CHECK(out[i].droppedAfter == want.droppedAfter, "event %u: %u dropped after it, expected %u",
-                           want.code, out[i].droppedAfter, want.droppedAfter);
-                model.codes.pop_front();
-            }
-            model.drainPending = !model.codes.empty();
-            FUZZ_CHECK(more == model.drainPending, "more %d with %zu left", more, model.codes.size());
+        case 4:
+            model.PopAndCheck(queue, out, in.Byte() % 300);
             break;
-        }
         case 5:
             if (in.Byte() % 8 == 0) {
                 const size_t dropped = queue.Close();
@@ -98,15 +101,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(queue.Size() == model.codes.size(), "size %zu, model %zu", queue.Size(), model.codes.size());
     }
     // Whatever is left comes out whole, the newest event with its count.
-    while (!model.codes.empty()) {
-        bool more = false;
-        const size_t n = queue.PopBatch(out, 300, &more);
-        FUZZ_CHECK(n > 0, "nothing popped with %zu left", model.codes.size());
-        for (size_t i = 0; i < n; ++i, model.codes.pop_front())
-            FUZZ_CHECK(out[i].code == model.codes.front().code &&
-                           out[i].droppedAfter == model.codes.front().droppedAfter,
-                       "event %u (%u dropped after it), expected %u (%u)", out[i].code, out[i].droppedAfter,
-                       model.codes.front().code, model.codes.front().droppedAfter);
-    }
+    while (!model.codes.empty()) model.PopAndCheck(queue, out, 300);
     return 0;
 }

@@ -2,8 +2,9 @@
 # check-shipped.sh PACKAGE.msi BINDIR
 # The programs as the 32-bit package carries them: PE32 for i386, Windows GUI
 # subsystem, version 1.0.0.7, no symbols and no debug sections, QEBEvent.exe
-# with its event-log message table (event 1010). Their debug information stays in BINDIR beside the built
-# programs. One line per failed fact; exit 1 if any.
+# with its event-log message table (event 1010). Their debug information
+# stays in BINDIR beside the built programs. One line per failed fact; exit 1
+# if any.
 set -uo pipefail
 msi="$1" bindir="$2"
 fail=0

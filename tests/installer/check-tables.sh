@@ -34,8 +34,7 @@ if table InstallExecuteSequence | grep -q "^StartServiceIgnoringResult${T}NOT RE
 # script, no impersonation; scheduled before the start with its condition.
 expect CustomAction "StopServiceOnRollback${T}3442${T}SERVICESTOPTOOL${T}stop QEBEvent${T}" \
   "service stopped by a rollback custom action"
-if msiinfo export "$msi" Property | tr -d '\r' | grep -qx "SERVICESTOPTOOL${T}net.exe"; then
-  echo "ok: rollback stops the service with net.exe"; else echo "FAIL: SERVICESTOPTOOL is not net.exe"; fail=1; fi
+expect Property "SERVICESTOPTOOL${T}net.exe" "rollback stops the service with net.exe"
 if table InstallExecuteSequence | grep -q "^StopServiceOnRollback${T}NOT REMOVE${T}586[1-9]$"; then
   echo "ok: rollback stop scheduled after the security and before the start, on install only"; else
   echo "FAIL: rollback stop not scheduled before the start"; table InstallExecuteSequence | sed 's/^/  got:    /'; fail=1; fi
