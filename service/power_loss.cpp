@@ -12,6 +12,8 @@
 #include "service_resources.h"
 #include "service_seams.h"
 #include "session_internal.h"
+#include "system_library.h"
+#include "user32_binding.h"
 
 typedef BOOLEAN(WINAPI* SetSuspendStateFn)(BOOLEAN hibernate, BOOLEAN force, BOOLEAN disableWakeEvents);
 
@@ -36,7 +38,8 @@ bool FormatCountdownText(int n, wchar_t* buffer, size_t capacity) {
 
 HANDLE HaltHelperProcess = nullptr;
 
-SystemLibraryFunctions PowerLibrary = {LoadLibraryW, GetProcAddress, FreeLibrary};
+// PowrProf.dll from the program's folder or System32, never the search path.
+SystemLibraryFunctions PowerLibrary = {LoadSystemLibrary, GetProcAddress, FreeLibrary};
 
 namespace {
 // Guards the launch of a "-HALT" helper together with the replacement of
@@ -61,13 +64,16 @@ void ReplaceHaltHelper(HANDLE newHelper) {
     LeaveCriticalSection(&HelperSlot.section);
 }
 
-// Power-loss actions started and not yet ended: the running one and at most
-// one waiting behind it. A driver that completes every wait with a power loss
-// would otherwise pile up threads queued on the helper slot until thread
-// creation fails. A power loss that finds both taken is dropped: the waiting
-// action has not launched yet, so its helper, started after the running
-// one's, already shows the countdown that the dropped one would have
-// started (the newer helper ends the older one either way).
+// Power-loss actions admitted and not yet past their launch step: the one
+// launching and at most one waiting for the helper slot. A driver that
+// completes every wait with a power loss would otherwise pile up threads
+// queued on the slot until thread creation fails. A power loss that finds
+// both places taken is dropped: the waiting action has not launched yet, so
+// its helper, started after the running one's, already shows the countdown
+// that the dropped one would have started (the newer helper ends the older
+// one either way). A place is given back as soon as the launch step is over,
+// not after a hibernation: that returns only after the resume, and a power
+// loss right after the resume must find a place.
 volatile LONG PowerLossActions = 0;
 
 bool BeginPowerLossAction() {
@@ -86,6 +92,19 @@ void EndPowerLossAction() {
     }
 }
 
+// Hibernations the service runs itself after a power loss (nobody to show a
+// countdown to): one at a time. A power loss while one is under way is
+// dropped, the PC is on its way into hibernation already; the next one after
+// the resume hibernates again. Without this bound a flood of power losses
+// with nobody logged on would again pile up one blocked thread per event.
+volatile LONG PowerLossHibernations = 0;
+
+static void HibernateAfterPowerLoss() {
+    if (InterlockedCompareExchange(&PowerLossHibernations, 1, 0) != 0) return;
+    HibernateNow();  // returns after the resume
+    InterlockedExchange(&PowerLossHibernations, 0);
+}
+
 DWORD WINAPI PowerLossThread(LPVOID) {
     // Launch and replacement are one step: when power losses race, the helper
     // of the later one is started later and is the one kept. With only the
@@ -97,9 +116,10 @@ DWORD WINAPI PowerLossThread(LPVOID) {
     // The earlier helper is ended only once the new one runs.
     if (launched) ReplaceHaltHelper(helper);
     LeaveCriticalSection(&HelperSlot.section);
-    // Not under the lock: the hibernation returns only after the resume.
-    if (!launched) HibernateNow();
     EndPowerLossAction();
+    // Not under the lock nor in a place: the hibernation returns only after
+    // the resume.
+    if (!launched) HibernateAfterPowerLoss();
     return 0;
 }
 
@@ -142,12 +162,15 @@ static const UINT_PTR kCountdownTimer = 1;
 static SetSuspendStateFn BoundSetSuspendState = nullptr;
 
 INT_PTR CALLBACK CountdownDialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    // Bound before the dialog could be created (HibernateCountdown).
+    const User32Functions* user32 = BindUser32();
+    if (user32 == nullptr) return 0;
     switch (msg) {
     case WM_INITDIALOG:
         if (CountdownSeconds > 0) {
-            SetTimer(hwnd, kCountdownTimer, 1000, nullptr);
+            user32->SetTimer(hwnd, kCountdownTimer, 1000, nullptr);
         } else {
-            SetDlgItemTextW(hwnd, IDC_COUNTDOWN_TEXT, ResumeNoticeText);
+            user32->SetDlgItemTextW(hwnd, IDC_COUNTDOWN_TEXT, ResumeNoticeText);
         }
         break;
     case WM_TIMER: {
@@ -158,14 +181,14 @@ INT_PTR CALLBACK CountdownDialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
         CountdownSeconds = n - 1;
         wchar_t text[100];
         FormatCountdownText(n, text, ARRAYSIZE(text));
-        SetDlgItemTextW(hwnd, IDC_COUNTDOWN_TEXT, text);
-        if (n == 0) EndDialog(hwnd, 1);
+        user32->SetDlgItemTextW(hwnd, IDC_COUNTDOWN_TEXT, text);
+        if (n == 0) user32->EndDialog(hwnd, 1);
         break;
     }
     case WM_COMMAND:
         // Only OK (the button or Enter) closes the dialog; Esc and close
         // requests arrive as IDCANCEL and are ignored.
-        if (LOWORD(wParam) == IDOK) EndDialog(hwnd, 0);
+        if (LOWORD(wParam) == IDOK) user32->EndDialog(hwnd, 0);
         break;
     default:
         break;
@@ -174,19 +197,26 @@ INT_PTR CALLBACK CountdownDialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
 }
 
 void HibernateCountdown() {
+    // Null only where user32 cannot be loaded: then no dialog can be shown,
+    // and the hibernation follows at once, as when the dialog cannot be
+    // created.
+    const User32Functions* user32 = BindUser32();
     if (BoundSetSuspendState == nullptr) {
         HMODULE powrProf = PowerLibrary.loadLibrary(L"PowrProf.dll");  // stays loaded
         if (powrProf != nullptr)
             BoundSetSuspendState = reinterpret_cast<SetSuspendStateFn>(
                 reinterpret_cast<void*>(PowerLibrary.getProcAddress(powrProf, "SetSuspendState")));
         if (BoundSetSuspendState == nullptr) {
-            MessageBoxW(GetDesktopWindow(), L"Failed to locate SetSuspendState", L"QEBI", MB_SYSTEMMODAL | MB_ICONERROR);
+            if (user32 != nullptr)
+                user32->MessageBoxW(user32->GetDesktopWindow(), L"Failed to locate SetSuspendState", L"QEBI",
+                                    MB_SYSTEMMODAL | MB_ICONERROR);
             return;
         }
     }
     HINSTANCE instance = GetModuleHandleW(nullptr);
     CountdownSeconds = 5;
-    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_COUNTDOWN), nullptr, CountdownDialogProc, 0);
+    if (user32 != nullptr)
+        user32->DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_COUNTDOWN), nullptr, CountdownDialogProc, 0);
     // Windows refuses the call unless the caller holds SeShutdownPrivilege
     // enabled; the user's token holds it disabled.
     EnableShutdownPrivilege();
@@ -195,10 +225,12 @@ void HibernateCountdown() {
         const DWORD error = GetLastError();
         wchar_t text[128];
         FormatHibernateFailureText(error, text, ARRAYSIZE(text));
-        MessageBoxW(GetDesktopWindow(), text, L"QEBI", MB_SYSTEMMODAL | MB_ICONERROR);
+        if (user32 != nullptr)
+            user32->MessageBoxW(user32->GetDesktopWindow(), text, L"QEBI", MB_SYSTEMMODAL | MB_ICONERROR);
         return;
     }
     Sleep(1000);
     CountdownSeconds = 0;
-    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_COUNTDOWN), nullptr, CountdownDialogProc, 0);
+    if (user32 != nullptr)
+        user32->DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_COUNTDOWN), nullptr, CountdownDialogProc, 0);
 }

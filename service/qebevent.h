@@ -54,12 +54,16 @@ BOOL SwitchThreadDesktop(HDESK desktop);
 extern HANDLE HaltHelperProcess;
 DWORD WINAPI PowerLossThread(LPVOID);
 // Admission of power-loss actions: at most kMostPowerLossActions started and
-// not ended (the running one and one waiting). Begin counts one in or refuses;
-// PowerLossThread counts itself out when it ends.
+// not past their launch step (the launching one and one waiting). Begin
+// counts one in or refuses; PowerLossThread counts itself out once its launch
+// step is over, before any hibernation.
 const LONG kMostPowerLossActions = 2;
 extern volatile LONG PowerLossActions;
 bool BeginPowerLossAction();
 void EndPowerLossAction();
+// 1 while the service hibernates after a power loss nobody could be shown
+// (no helper launched); a power loss meanwhile does not hibernate again.
+extern volatile LONG PowerLossHibernations;
 void HibernateNow();
 DWORD ReadPowerFlags();
 void CheckPendingHibernation();

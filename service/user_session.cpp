@@ -10,6 +10,8 @@
 
 #include "service_seams.h"
 #include "session_internal.h"
+#include "system_library.h"
+#include "user32_binding.h"
 
 #ifndef _WIN64
 static_assert(sizeof(STARTUPINFOW) == 68, "STARTUPINFOW of the 32-bit program");
@@ -48,7 +50,8 @@ static void CountSessionHandle() { InterlockedIncrement(&HandlesHeld); }
 //
 // Looked up by name on first use and kept for the life of the process; the
 // libraries are never freed. Two threads may bind at once: both store the
-// same address.
+// same address. Each library comes from the program's folder or System32,
+// never from the search path (LoadSystemLibrary).
 
 typedef BOOL(WINAPI* WtsQueryUserTokenFn)(ULONG session, PHANDLE token);
 typedef BOOL(WINAPI* CreateEnvironmentBlockFn)(LPVOID* environment, HANDLE token, BOOL inherit);
@@ -61,7 +64,7 @@ static void* volatile BoundDestroyEnvironmentBlock = nullptr;
 static void* volatile BoundSendSas = nullptr;
 
 static void* LoadSystemFunction(const wchar_t* library, const char* name) {
-    HMODULE module = LoadLibraryW(library);
+    HMODULE module = LoadSystemLibrary(library);
     if (module == nullptr) return nullptr;
     return reinterpret_cast<void*>(GetProcAddress(module, name));
 }
@@ -74,7 +77,7 @@ static WtsQueryUserTokenFn BindWtsQueryUserToken() {
 
 static void BindEnvironmentFunctions() {
     if (BoundCreateEnvironmentBlock != nullptr) return;
-    HMODULE module = LoadLibraryW(L"userenv.dll");
+    HMODULE module = LoadSystemLibrary(L"userenv.dll");
     if (module == nullptr) return;
     BoundDestroyEnvironmentBlock = reinterpret_cast<void*>(GetProcAddress(module, "DestroyEnvironmentBlock"));
     BoundCreateEnvironmentBlock = reinterpret_cast<void*>(GetProcAddress(module, "CreateEnvironmentBlock"));
@@ -152,9 +155,11 @@ BOOL LaunchInUserSession(int mode, HANDLE* processOut, HANDLE* threadOut) {
 // ---- volume keys ------------------------------------------------------------------------
 
 void PressMediaKey(BYTE vk) {
-    keybd_event(vk, static_cast<BYTE>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC)), KEYEVENTF_EXTENDEDKEY, 0);
-    keybd_event(vk, static_cast<BYTE>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC)),
-                KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP, 0);
+    const User32Functions* user32 = BindUser32();
+    if (user32 == nullptr) return;
+    user32->keybd_event(vk, static_cast<BYTE>(user32->MapVirtualKeyW(vk, MAPVK_VK_TO_VSC)), KEYEVENTF_EXTENDEDKEY, 0);
+    user32->keybd_event(vk, static_cast<BYTE>(user32->MapVirtualKeyW(vk, MAPVK_VK_TO_VSC)),
+                        KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP, 0);
 }
 
 // ---- Ctrl+Alt+Del ---------------------------------------------------------------------------
@@ -209,44 +214,51 @@ void SendCtrlAltDel() {
     sendSas(FALSE);
 }
 
-BOOL SwitchThreadDesktop(HDESK desktop) {
+static BOOL SwitchThreadDesktopWith(const User32Functions* user32, HDESK desktop) {
     BYTE name[256];
     DWORD needed = 0;
-    if (!GetUserObjectInformationW(desktop, UOI_NAME, name, sizeof(name), &needed)) return FALSE;
-    return SetThreadDesktop(desktop);
+    if (!user32->GetUserObjectInformationW(desktop, UOI_NAME, name, sizeof(name), &needed)) return FALSE;
+    return user32->SetThreadDesktop(desktop);
 }
 
-// The Winlogon desktop of the interactive window station: the one Winlogon
-// watches for its hot key.
-static void PostHotKeyOnWinlogonDesktop() {
-    HDESK previous = GetThreadDesktop(GetCurrentThreadId());
-    HDESK winlogon = OpenDesktopW(L"Winlogon", 0, FALSE, 0x400001CFu);
-    if (winlogon == nullptr) return;
-    if (!SwitchThreadDesktop(winlogon)) {
-        CloseDesktop(winlogon);
-        return;
-    }
-    PostMessageW(HWND_BROADCAST, WM_HOTKEY, 0, MAKELPARAM(MOD_CONTROL | MOD_ALT, VK_DELETE));
-    if (previous != nullptr) {
-        SwitchThreadDesktop(previous);
-        CloseDesktop(winlogon);
-    }
+BOOL SwitchThreadDesktop(HDESK desktop) {
+    const User32Functions* user32 = BindUser32();
+    return user32 != nullptr && SwitchThreadDesktopWith(user32, desktop);
 }
 
-// "Winlogon" is a desktop of the interactive window station "WinSta0", and
-// OpenDesktopW finds only desktops of the calling process's window station.
-// The service (not interactive) lives in a window station of its own, so the
-// process is attached to "WinSta0" for the post and put back afterwards. A
-// helper already in "WinSta0" attaches to it again, which changes nothing.
+// "Winlogon" is a desktop of the interactive window station "WinSta0", the
+// one Winlogon watches for its hot key, and OpenDesktopW finds only desktops
+// of the calling process's window station. The service (not interactive)
+// lives in a window station of its own, so the process is attached to
+// "WinSta0" for the post. A helper already in "WinSta0" attaches to it
+// again, which changes nothing.
+//
+// Going back is done in the one order Windows accepts: SetThreadDesktop
+// refuses a desktop of a window station other than the process's, so the
+// process returns to its own station first and the thread to its own desktop
+// after; only then are the Winlogon desktop (no longer the thread's) and the
+// interactive station closed. Otherwise the monitor thread would stay on
+// "Winlogon" and each press would leave a desktop handle open.
 void PostWinlogonCtrlAltDel() {
-    HWINSTA previousStation = GetProcessWindowStation();
-    HWINSTA interactive = OpenWindowStationW(L"WinSta0", FALSE, MAXIMUM_ALLOWED);
+    const User32Functions* user32 = BindUser32();
+    if (user32 == nullptr) return;
+    HWINSTA previousStation = user32->GetProcessWindowStation();
+    HDESK previousDesktop = user32->GetThreadDesktop(GetCurrentThreadId());
+    if (previousStation == nullptr) return;
+    HWINSTA interactive = user32->OpenWindowStationW(L"WinSta0", FALSE, MAXIMUM_ALLOWED);
     if (interactive == nullptr) return;
-    if (previousStation == nullptr || !SetProcessWindowStation(interactive)) {
-        CloseWindowStation(interactive);
+    if (!user32->SetProcessWindowStation(interactive)) {
+        user32->CloseWindowStation(interactive);
         return;
     }
-    PostHotKeyOnWinlogonDesktop();
-    SetProcessWindowStation(previousStation);
-    CloseWindowStation(interactive);
+    HDESK winlogon = user32->OpenDesktopW(L"Winlogon", 0, FALSE, 0x400001CFu);
+    bool switched = false;
+    if (winlogon != nullptr && SwitchThreadDesktopWith(user32, winlogon)) {
+        switched = true;
+        user32->PostMessageW(HWND_BROADCAST, WM_HOTKEY, 0, MAKELPARAM(MOD_CONTROL | MOD_ALT, VK_DELETE));
+    }
+    user32->SetProcessWindowStation(previousStation);
+    if (switched && previousDesktop != nullptr) SwitchThreadDesktopWith(user32, previousDesktop);
+    if (winlogon != nullptr) user32->CloseDesktop(winlogon);
+    user32->CloseWindowStation(interactive);
 }

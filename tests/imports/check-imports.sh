@@ -19,6 +19,11 @@ trap 'rm -rf "$tmp"' EXIT
 (cd "$tmp" && msiextract "$msi" >/dev/null) || { echo "FAIL: msiextract $msi"; exit 1; }
 
 stock="$(grep -v '^#' "$here/stock-dlls.txt" | tr 'A-Z' 'a-z')"
+# What the service may load when it starts. user32 (and every DLL that brings
+# it along: gdi32, shell32, comctl32 ...) is bound at run time on the paths
+# that use it, so a service process never holds it; load-time and
+# delay-loaded imports alike.
+service_dlls=$'kernel32.dll\nadvapi32.dll\nmsvcrt.dll'
 mapfile -t programs < <(find "$tmp" -type f \( -iname '*.exe' -o -iname '*.dll' \) | sort)
 [ ${#programs[@]} -gt 0 ] || { echo "FAIL: no program in $msi"; exit 1; }
 for exe in "${programs[@]}"; do
@@ -35,7 +40,9 @@ for exe in "${programs[@]}"; do
         [ $((major * 100 + minor)) -le 501 ] || bad "$name: $a version $b (above 5.1)" ;;
       dll)
         ndll=$((ndll + 1))
-        grep -qxi -- "$b" <<<"$stock" || bad "$name: imports $b ($a), which a stock Windows PC lacks" ;;
+        grep -qxi -- "$b" <<<"$stock" || bad "$name: imports $b ($a), which a stock Windows PC lacks"
+        [ "$name" != QEBEvent.exe ] || grep -qxi -- "$b" <<<"$service_dlls" \
+          || bad "$name: imports $b ($a); the service loads only $(tr '\n' ' ' <<<"$service_dlls")at start" ;;
       fn)
         nfn=$((nfn + 1))
         refused="$(awk -F'\t' -v d="$b" -v f="$c" '!/^#/ && tolower($1) == tolower(d) && $2 == f { print $3; exit }' \

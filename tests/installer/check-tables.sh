@@ -21,38 +21,47 @@ expect ServiceInstall "QEBEventService${T}QEBEvent${T}QEBI Event Service${T}16${
 # No start event: a start that fails would fail the install.
 expect ServiceControl "QEBEventServiceControl${T}QEBEvent${T}162${T}${T}1${T}ServiceProgram" \
   "service stopped on install and uninstall, removed on uninstall, not started by the table"
-# Started by sc.exe, its result ignored (3186 = 50 + 64 + 1024 + 2048), after
+# Every custom action runs its program by full path from the system folder:
+# an executable in a directory (type 34), never a bare name searched for.
+# Started by sc.exe, its result ignored (3170 = 34 + 64 + 1024 + 2048), after
 # the service's security is set, not on removal.
-expect CustomAction "StartServiceIgnoringResult${T}3186${T}SERVICECONFIGTOOL${T}start QEBEvent${T}" \
+expect CustomAction "StartServiceIgnoringResult${T}3170${T}SystemFolder${T}\"[SystemFolder]sc.exe\" start QEBEvent${T}" \
   "service started by a deferred, non-impersonated custom action whose result is ignored"
 if table InstallExecuteSequence | grep -q "^StartServiceIgnoringResult${T}NOT REMOVE${T}5870$"; then
   echo "ok: service start scheduled on install only, after its security"; else
   echo "FAIL: service start not scheduled"; table InstallExecuteSequence | sed 's/^/  got:    /'; fail=1; fi
 # Rolled back: the service is stopped (net stop waits for it) before the
-# install's files and registration are taken back. 3442 = 50 + 64 + 256 +
-# 1024 + 2048: exe named by a property, result ignored, rollback, in the
+# install's files and registration are taken back. 3426 = 34 + 64 + 256 +
+# 1024 + 2048: executable in a directory, result ignored, rollback, in the
 # script, no impersonation; scheduled before the start with its condition.
-expect CustomAction "StopServiceOnRollback${T}3442${T}SERVICESTOPTOOL${T}stop QEBEvent${T}" \
+expect CustomAction "StopServiceOnRollback${T}3426${T}SystemFolder${T}\"[SystemFolder]net.exe\" stop QEBEvent${T}" \
   "service stopped by a rollback custom action"
-expect Property "SERVICESTOPTOOL${T}net.exe" "rollback stops the service with net.exe"
 if table InstallExecuteSequence | grep -q "^StopServiceOnRollback${T}NOT REMOVE${T}586[1-9]$"; then
   echo "ok: rollback stop scheduled after the security and before the start, on install only"; else
   echo "FAIL: rollback stop not scheduled before the start"; table InstallExecuteSequence | sed 's/^/  got:    /'; fail=1; fi
-# Refused below Windows XP SP3 (QEBEvent.exe imports functions XP has from SP3 on).
-expect LaunchCondition "VersionNT > 501 OR (VersionNT = 501 AND ServicePackLevel >= 3)${T}The QEB Firmware Feature Kit requires Windows XP Service Pack 3 or later." \
-  "launch condition: Windows XP SP3 or later"
+bare="$(table CustomAction | awk -F'\t' '$2 % 64 != 34 || $3 != "SystemFolder" || $4 !~ /^"\[SystemFolder\][a-z]+\.exe" /')"
+if [ -z "$bare" ]; then echo "ok: every custom action runs its program by full path"; else
+  echo "FAIL: custom actions that run a program found through the search path:"; sed 's/^/  got:    /' <<<"$bare"; fail=1; fi
+if table Directory | grep -q "^SystemFolder${T}TARGETDIR${T}"; then echo "ok: the system folder is known to the package"; else
+  echo "FAIL: no SystemFolder in the Directory table"; fail=1; fi
+# Refused below Windows XP SP3 for a new install, the supported and tested
+# baseline; never for a repair or removal ("Installed"), so a PC whose
+# service pack was taken away can still remove the kit.
+expect LaunchCondition "Installed OR VersionNT > 501 OR (VersionNT = 501 AND ServicePackLevel >= 3)${T}The QEB Firmware Feature Kit requires Windows XP Service Pack 3 or later." \
+  "launch condition: Windows XP SP3 or later, for a new install only"
 # Recovery: restart after 5 s, again after a minute, then no action; reset
 # after ten minutes; run after InstallServices, not on removal.
-expect CustomAction "SetServiceFailureActions${T}3186${T}SERVICECONFIGTOOL${T}failure QEBEvent reset= 600 actions= restart/5000/restart/60000/\"\"/0${T}" \
+expect CustomAction "SetServiceFailureActions${T}3170${T}SystemFolder${T}\"[SystemFolder]sc.exe\" failure QEBEvent reset= 600 actions= restart/5000/restart/60000/\"\"/0${T}" \
   "failure actions set by a deferred, non-impersonated custom action"
 if table InstallExecuteSequence | grep -q "^SetServiceFailureActions${T}NOT REMOVE${T}"; then
   echo "ok: failure actions scheduled on install only"; else echo "FAIL: failure actions not scheduled"; fail=1; fi
 # Service security: controls 128 to 133 (user-defined control, CR) only for
 # SYSTEM and Administrators; interactive and service users keep query and
 # interrogate rights. Deferred, not impersonated, failing the install on error
-# (3122 = 50 + 1024 + 2048: exe named by a property, deferred, no impersonation;
-# without the 64 of the recovery action, which ignores its exit code).
-expect CustomAction "SetServiceSecurity${T}3122${T}SERVICECONFIGTOOL${T}sdset QEBEvent D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)(A;;CCLCSWLORC;;;IU)(A;;CCLCSWLORC;;;SU)S:(AU;FA;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;WD)${T}" \
+# (3106 = 34 + 1024 + 2048: executable in a directory, deferred, no
+# impersonation; without the 64 of the recovery action, which ignores its
+# exit code).
+expect CustomAction "SetServiceSecurity${T}3106${T}SystemFolder${T}\"[SystemFolder]sc.exe\" sdset QEBEvent D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)(A;;CCLCSWLORC;;;IU)(A;;CCLCSWLORC;;;SU)S:(AU;FA;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;WD)${T}" \
   "service security set by a deferred, non-impersonated custom action that fails the install on error"
 if table InstallExecuteSequence | grep -q "^SetServiceSecurity${T}NOT REMOVE${T}5860$"; then
   echo "ok: service security scheduled on install only, after the services are installed"; else
