@@ -172,4 +172,50 @@ TEST_F(HelperSlotTest, FailedLaunchHibernatesFromTheService) {
     EXPECT_EQ(heldBefore_, SessionHandlesHeld());
 }
 
+// Nobody logged on: the service hibernates itself, and that call returns
+// only after the resume. The power loss's place is free while it lasts, a
+// second power loss meanwhile does not hibernate again, and one right after
+// the resume does.
+bool WaitForSuspendCalls(LONG count) {
+    for (int i = 0; i < 500 && qebtest::SuspendCalls() < count; ++i) Sleep(10);
+    return qebtest::SuspendCalls() == count;
+}
+
+HANDLE StartPowerLoss() {
+    if (!BeginPowerLossAction()) return nullptr;
+    return CreateThread(nullptr, 0, PowerLossThread, nullptr, 0, nullptr);
+}
+
+TEST_F(HelperSlotTest, APowerLossRightAfterTheResumeHibernatesAgain) {
+    UserSessionLaunchOverride = FailingLauncher;
+    PowerLossActions = 0;
+    HANDLE resume = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    qebtest::HoldSuspendUntil(resume);
+    const LONG before = qebtest::SuspendCalls();
+    HANDLE first = StartPowerLoss();
+    ASSERT_NE(nullptr, first);
+    ASSERT_TRUE(WaitForSuspendCalls(before + 1)) << "no hibernation";
+    EXPECT_EQ(0, PowerLossActions) << "the hibernating power loss still holds its place";
+    HANDLE second = StartPowerLoss();
+    EXPECT_NE(nullptr, second) << "a power loss during the hibernation found no place";
+    if (second != nullptr) {
+        EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(second, 5000))
+            << "the second power loss waits for the hibernation under way";
+        CloseHandle(second);
+    }
+    EXPECT_EQ(before + 1, qebtest::SuspendCalls()) << "a second hibernation while one is under way";
+
+    SetEvent(resume);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(first, 5000));
+    CloseHandle(first);
+    HANDLE third = StartPowerLoss();
+    ASSERT_NE(nullptr, third) << "a power loss right after the resume found no place";
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(third, 5000));
+    CloseHandle(third);
+    EXPECT_EQ(before + 2, qebtest::SuspendCalls()) << "no hibernation after the resume";
+    EXPECT_EQ(0, PowerLossActions);
+    qebtest::HoldSuspendUntil(nullptr);
+    CloseHandle(resume);
+}
+
 }  // namespace

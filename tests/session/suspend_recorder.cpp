@@ -12,9 +12,12 @@ namespace {
 volatile LONG Calls = 0;
 BOOLEAN Result = TRUE;
 DWORD Error = 0;
+HANDLE volatile Resume = nullptr;
 
 BOOLEAN WINAPI RecordSuspend(BOOLEAN, BOOLEAN, BOOLEAN) {
     InterlockedIncrement(&Calls);
+    HANDLE resume = Resume;
+    if (resume != nullptr) WaitForSingleObject(resume, 30000);
     SetLastError(Error);
     return Result;
 }
@@ -36,6 +39,8 @@ public:
 }  // namespace
 
 LONG SuspendCalls() { return InterlockedCompareExchange(&Calls, 0, 0); }
+
+void HoldSuspendUntil(HANDLE resume) { Resume = resume; }
 
 void SetSuspendAnswer(BOOLEAN result, DWORD error) {
     Result = result;

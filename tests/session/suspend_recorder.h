@@ -10,6 +10,9 @@ namespace qebtest {
 // SetSuspendState calls made through the service's power library since the
 // start of the test program.
 LONG SuspendCalls();
+// Each call returns only once `resume` is signalled (at most 30 s), as a
+// hibernation returns after the resume; nullptr: at once (the start).
+void HoldSuspendUntil(HANDLE resume);
 // The result and last error the recorder answers with (TRUE, 0 at start).
 void SetSuspendAnswer(BOOLEAN result, DWORD error);
 
