@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "desktop_probe.h"
+#include "winlogon_listener.h"
 #include "handle_count.h"
 #include "qebsim/client.h"
 
@@ -462,6 +463,8 @@ INSTANTIATE_TEST_SUITE_P(Flags, StartFlagsTest,
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && strcmp(argv[1], qebtest::kWinlogonListenerSwitch) == 0)
+        return qebtest::RunWinlogonListener(argv[2]);
     ::testing::InitGoogleTest(&argc, argv);
     int rc = RUN_ALL_TESTS();
     qebsim::ServiceStop(kService);

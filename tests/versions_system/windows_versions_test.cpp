@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "desktop_probe.h"
+#include "winlogon_listener.h"
 #include "qebsim/client.h"
 
 namespace {
@@ -37,47 +38,6 @@ const wchar_t kServiceDllOverrides[] = L"Software\\Wine\\AppDefaults\\QEBEvent.e
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-// ---- the Winlogon listener (this program started with --winlogon-listener) ----
-
-const wchar_t kListenerSwitch[] = L"--winlogon-listener";
-HANDLE g_listenerOut = INVALID_HANDLE_VALUE;
-
-LRESULT CALLBACK ListenerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg == WM_HOTKEY) {
-        char line[64];
-        int n = snprintf(line, sizeof(line), "WM_HOTKEY %lu 0x%08lX\r\n", static_cast<unsigned long>(wParam),
-                         static_cast<unsigned long>(lParam));
-        DWORD written = 0;
-        WriteFile(g_listenerOut, line, static_cast<DWORD>(n), &written, nullptr);
-        return 0;
-    }
-    return DefWindowProcW(hwnd, msg, wParam, lParam);
-}
-
-// Writes "ready <desktop name>" once its window exists, then one line per
-// WM_HOTKEY, until it is ended.
-int RunListener(const wchar_t* outPath) {
-    g_listenerOut = CreateFileW(outPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (g_listenerOut == INVALID_HANDLE_VALUE) return 2;
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = ListenerProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"QEBWinlogonListener";
-    RegisterClassW(&wc);
-    HWND hwnd = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, wc.hInstance,
-                                nullptr);
-    if (hwnd == nullptr) return 3;
-    wchar_t name[128] = L"";
-    GetUserObjectInformationW(GetThreadDesktop(GetCurrentThreadId()), UOI_NAME, name, sizeof(name), nullptr);
-    char line[160];
-    int n = snprintf(line, sizeof(line), "ready %ls\r\n", name);
-    DWORD written = 0;
-    WriteFile(g_listenerOut, line, static_cast<DWORD>(n), &written, nullptr);
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
-    return 0;
-}
-
 std::string ReadFileText(const std::wstring& path) {
     HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                            nullptr);
@@ -89,50 +49,6 @@ std::string ReadFileText(const std::wstring& path) {
     CloseHandle(f);
     return text;
 }
-
-// The listener on desktop "Winlogon" of a window station; Windows (here
-// Wine) creates the desktop for a process started on it.
-class WinlogonListener {
-public:
-    WinlogonListener(const wchar_t* windowStation, const std::wstring& outPath) : out_(outPath) {
-        DeleteFileW(out_.c_str());
-        wchar_t self[MAX_PATH];
-        GetModuleFileNameW(nullptr, self, MAX_PATH);
-        std::wstring cmd = L"\"" + std::wstring(self) + L"\" " + kListenerSwitch + L" \"" + out_ + L"\"";
-        std::wstring desktop = std::wstring(windowStation) + L"\\Winlogon";
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        si.lpDesktop = &desktop[0];
-        if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_)) return;
-        for (int i = 0; i < 300 && Text().find("ready ") == std::string::npos; ++i) Sleep(50);
-    }
-    ~WinlogonListener() {
-        if (pi_.hProcess == nullptr) return;
-        TerminateProcess(pi_.hProcess, 0);
-        WaitForSingleObject(pi_.hProcess, 5000);
-        CloseHandle(pi_.hProcess);
-        CloseHandle(pi_.hThread);
-    }
-    std::string Text() const { return ReadFileText(out_); }
-    // The hot-key lines after `timeoutMs` of waiting for at least `count`.
-    std::vector<std::string> HotKeys(size_t count, DWORD timeoutMs) const {
-        std::vector<std::string> keys;
-        for (DWORD waited = 0;; waited += 50) {
-            keys.clear();
-            std::string text = Text();
-            for (size_t pos = 0; (pos = text.find("WM_HOTKEY", pos)) != std::string::npos; pos += 9)
-                keys.push_back(text.substr(pos, text.find('\r', pos) - pos));
-            if (keys.size() >= count || waited >= timeoutMs) return keys;
-            Sleep(50);
-        }
-    }
-
-private:
-    std::wstring out_;
-    PROCESS_INFORMATION pi_ = {};
-};
-
-const char kWinlogonHotKey[] = "WM_HOTKEY 0 0x002E0003";  // MOD_CONTROL | MOD_ALT, VK_DELETE
 
 // ---- the versions ---------------------------------------------------------------
 
@@ -257,7 +173,7 @@ TEST_P(WindowsVersion, ServiceActsOnVolumeCadPowerLossAndHealth) {
     // below it; nothing at all where there is no sas.dll.
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kPolicyKey, kSasValue);
     {
-        WinlogonListener listener(L"WinSta0", L"C:\\winlogon-service.txt");
+        qebtest::WinlogonListener listener(L"WinSta0", L"C:\\winlogon-service.txt");
         ASSERT_NE(std::string::npos, listener.Text().find("ready Winlogon")) << listener.Text();
         const uint32_t from = qebsim::NextSeq();
         ASSERT_TRUE(qebsim::RaiseEvent(0x1031));
@@ -278,7 +194,7 @@ TEST_P(WindowsVersion, ServiceActsOnVolumeCadPowerLossAndHealth) {
         } else {
             std::vector<std::string> hotKeys = listener.HotKeys(1, 5000);
             ASSERT_EQ(1u, hotKeys.size()) << listener.Text();
-            EXPECT_EQ(kWinlogonHotKey, hotKeys[0]);
+            EXPECT_EQ(qebtest::kWinlogonHotKey, hotKeys[0]);
             EXPECT_FALSE(qebsim::WaitForJournal(from, IsSas, 500)) << "SendSAS below Windows 6";
             EXPECT_FALSE(PolicyValue(&value)) << "policy value written below Windows 6: " << value;
         }
@@ -324,12 +240,12 @@ TEST_P(WindowsVersion, ServiceActsOnVolumeCadPowerLossAndHealth) {
 TEST_P(WindowsVersion, CadModePostsTheWinlogonHotKey) {
     // "-CAD" posts the hot key on every version (the service uses it only
     // below Windows 6).
-    WinlogonListener listener(L"WinSta0", L"C:\\winlogon-desktop.txt");
+    qebtest::WinlogonListener listener(L"WinSta0", L"C:\\winlogon-desktop.txt");
     ASSERT_NE(std::string::npos, listener.Text().find("ready Winlogon")) << listener.Text();
     EXPECT_EQ(0u, RunToExit(kServicePath, L" -CAD", 20000));
     std::vector<std::string> hotKeys = listener.HotKeys(1, 5000);
     ASSERT_EQ(1u, hotKeys.size()) << listener.Text();
-    EXPECT_EQ(kWinlogonHotKey, hotKeys[0]);
+    EXPECT_EQ(qebtest::kWinlogonHotKey, hotKeys[0]);
 }
 
 TEST_P(WindowsVersion, TovrelFillsItsPanelsAndSwitchesTheRadio) {
@@ -380,11 +296,8 @@ INSTANTIATE_TEST_SUITE_P(Versions, WindowsVersion,
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && strcmp(argv[1], "--winlogon-listener") == 0) {
-        wchar_t path[MAX_PATH];
-        MultiByteToWideChar(CP_ACP, 0, argv[2], -1, path, MAX_PATH);
-        return RunListener(path);
-    }
+    if (argc == 3 && strcmp(argv[1], qebtest::kWinlogonListenerSwitch) == 0)
+        return qebtest::RunWinlogonListener(argv[2]);
     ::testing::InitGoogleTest(&argc, argv);
     int rc = RUN_ALL_TESTS();
     qebsim::ServiceStop(kService);
