@@ -10,6 +10,7 @@
 // there and leaves the policy alone.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <stdio.h>
 
@@ -292,6 +293,150 @@ INSTANTIATE_TEST_SUITE_P(Versions, WindowsVersion,
                                            VersionCase{"win7", L"win7", kCadSendSas},
                                            VersionCase{"win10", L"win10", kCadSendSas}),
                          [](const ::testing::TestParamInfo<VersionCase>& info) { return std::string(info.param.name); });
+
+// ---- Vista: no sas.dll in System32, one planted in a PATH folder ------------
+
+// Vista as it is for the service: no sas.dll in System32 (Wine's own moved
+// aside, and only native DLLs for sas, so Wine's built-in one cannot stand
+// in for it), none beside the program. A folder of the system's PATH that
+// no earlier step of the search covers gets a working sas.dll (the
+// stand-in, which journals SendSAS); on a real PC that is any folder a user
+// can write and an installer added to PATH. Searched by bare name, that DLL
+// would run as SYSTEM. (A service takes its PATH from the service manager's
+// environment, fixed when it started: the test uses a folder already there.)
+const wchar_t kPathFolder[] = L"C:\\windows\\system32\\wbem";
+const wchar_t kPlantedSas[] = L"C:\\windows\\system32\\wbem\\sas.dll";
+const wchar_t kEnvironmentKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+
+std::wstring SystemFile(const wchar_t* name) {
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, MAX_PATH);
+    return std::wstring(system) + L"\\" + name;
+}
+
+std::wstring RegistryString(HKEY root, const wchar_t* key, const wchar_t* value) {
+    wchar_t data[4096] = L"";
+    DWORD size = sizeof(data) - sizeof(wchar_t);
+    if (RegGetValueW(root, key, value, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, data, &size) !=
+        ERROR_SUCCESS)
+        return L"";
+    return data;
+}
+
+// Lower-case paths of the modules a process has loaded.
+std::vector<std::wstring> LoadedModules(DWORD pid) {
+    std::vector<std::wstring> modules;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    if (snap == INVALID_HANDLE_VALUE) return modules;
+    MODULEENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL ok = Module32FirstW(snap, &entry); ok; ok = Module32NextW(snap, &entry)) {
+        std::wstring path = entry.szExePath;
+        CharLowerBuffW(&path[0], static_cast<DWORD>(path.size()));
+        modules.push_back(path);
+    }
+    CloseHandle(snap);
+    return modules;
+}
+
+bool Contains(const std::vector<std::wstring>& modules, const std::wstring& path) {
+    std::wstring lower = path;
+    CharLowerBuffW(&lower[0], static_cast<DWORD>(lower.size()));
+    for (const auto& m : modules)
+        if (m == lower) return true;
+    return false;
+}
+
+std::string Joined(const std::vector<std::wstring>& modules) {
+    std::string all;
+    for (const auto& m : modules) all += Narrow(m) + " ";
+    return all;
+}
+
+class VistaSasSearch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(SetReportedVersion(L"QEBEvent.exe", L"vista"));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, kServiceDllOverrides, L"sas", REG_SZ, L"native",
+                                                 sizeof(L"native")));
+        systemSas_ = SystemFile(L"sas.dll");
+        systemSasAside_ = systemSas_ + L".aside";
+        if (GetFileAttributesW(systemSas_.c_str()) != INVALID_FILE_ATTRIBUTES)
+            ASSERT_TRUE(MoveFileW(systemSas_.c_str(), systemSasAside_.c_str())) << "error " << GetLastError();
+        ASSERT_TRUE(MoveFileW(kStandInSas, kStandInSasAside)) << "error " << GetLastError();
+        std::wstring path = RegistryString(HKEY_LOCAL_MACHINE, kEnvironmentKey, L"PATH");
+        CharLowerBuffW(&path[0], static_cast<DWORD>(path.size()));
+        ASSERT_NE(std::wstring::npos, path.find(L"\\system32\\wbem")) << Narrow(path);  // %SystemRoot%\...
+        CreateDirectoryW(kPathFolder, nullptr);
+        ASSERT_TRUE(CopyFileW(kStandInSasAside, kPlantedSas, FALSE)) << "error " << GetLastError();
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kPolicyKey, kSasValue);
+        ASSERT_TRUE(qebsim::SetHealth(0x00400001));
+        RestartService();
+    }
+    void TearDown() override {
+        qebsim::ServiceStop(kService);
+        qebsim::ServiceWaitState(kService, SERVICE_STOPPED, 20000);
+        DeleteFileW(kPlantedSas);
+        if (GetFileAttributesW(kStandInSasAside) != INVALID_FILE_ATTRIBUTES) MoveFileW(kStandInSasAside, kStandInSas);
+        if (GetFileAttributesW(systemSasAside_.c_str()) != INVALID_FILE_ATTRIBUTES)
+            MoveFileW(systemSasAside_.c_str(), systemSas_.c_str());
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kServiceDllOverrides, L"sas");
+    }
+    void RestartService() {
+        if (!qebsim::ServiceInstall(kService, kServicePath, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START)) {
+            ASSERT_EQ(static_cast<DWORD>(ERROR_SERVICE_EXISTS), GetLastError());
+        }
+        SERVICE_STATUS_PROCESS status = {};
+        if (qebsim::ServiceQuery(kService, &status) && status.dwCurrentState != SERVICE_STOPPED) {
+            qebsim::ServiceStop(kService);
+            ASSERT_TRUE(qebsim::ServiceWaitState(kService, SERVICE_STOPPED, 20000));
+            HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId);
+            if (process != nullptr) {
+                WaitForSingleObject(process, 10000);
+                CloseHandle(process);
+            }
+        }
+        ASSERT_TRUE(qebsim::ServiceStart(kService)) << "error " << GetLastError();
+        ASSERT_TRUE(qebsim::ServiceWaitState(kService, SERVICE_RUNNING, 20000, &status));
+        pid_ = status.dwProcessId;
+        for (int i = 0; i < 500; ++i) {
+            QEBSIM_STATE state = {};
+            if (qebsim::GetState(&state) && state.pending_waits >= 1) return;
+            Sleep(10);
+        }
+        FAIL() << "the service's monitor does not wait on the device";
+    }
+    // The Ctrl+Alt+Del button, then a volume key to know its action is over.
+    void PressCad(uint32_t* from) {
+        *from = qebsim::NextSeq();
+        ASSERT_TRUE(qebsim::RaiseEvent(0x1031));
+        qebtest::KeyRecorder keys;
+        ASSERT_TRUE(qebsim::RaiseEvent(0x1004));
+        ASSERT_TRUE(keys.WaitForKeys(2, 20000)) << "the service stopped acting after the CAD event";
+    }
+    std::wstring systemSas_, systemSasAside_;
+    DWORD pid_ = 0;
+};
+
+TEST_F(VistaSasSearch, ASasDllOnThePathIsNeverLoaded) {
+    uint32_t from = 0;
+    PressCad(&from);
+    EXPECT_FALSE(Contains(LoadedModules(pid_), kPlantedSas)) << Joined(LoadedModules(pid_));
+    EXPECT_FALSE(qebsim::WaitForJournal(from, IsSas, 500)) << "SendSAS from the DLL on the PATH";
+    DWORD value = 0;
+    EXPECT_FALSE(PolicyValue(&value)) << "policy value written: " << value;
+}
+
+TEST_F(VistaSasSearch, TheOneBesideTheProgramIsStillTaken) {
+    ASSERT_TRUE(MoveFileW(kStandInSasAside, kStandInSas)) << "error " << GetLastError();
+    RestartService();
+    uint32_t from = 0;
+    PressCad(&from);
+    const std::vector<std::wstring> modules = LoadedModules(pid_);
+    EXPECT_TRUE(Contains(modules, kStandInSas)) << Joined(modules);
+    EXPECT_FALSE(Contains(modules, kPlantedSas)) << Joined(modules);
+    EXPECT_TRUE(qebsim::WaitForJournal(from, IsSas, 5000)) << "no SendSAS(0)";
+}
 
 }  // namespace
 
