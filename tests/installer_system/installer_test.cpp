@@ -249,23 +249,42 @@ TEST_F(InstallerTest, UpgradeWhileTheServiceIsStoppedStartsIt) {
 }
 
 // The package with one more deferred action after the service's start that
-// fails (a query of a service that does not exist), so the install rolls
-// back once the service is running. Written with the Installer's own
+// fails: this program, run as that action, waits until the service it
+// started waits on the platform device and then exits with 1, so the install
+// rolls back with the service running. Written with the Installer's own
 // database functions into a copy; the copy keeps the product's codes.
+const char kFailOnceTheServiceWaits[] = "--fail-once-the-service-waits";
+
+int FailOnceTheServiceWaits() {
+    for (int i = 0; i < 1000; ++i) {
+        QEBSIM_STATE state = {};
+        if (qebsim::GetState(&state) && state.pending_waits >= 1) break;
+        Sleep(20);
+    }
+    return 1;
+}
+
 bool WritePackageFailingAfterStart(const std::wstring& path) {
     if (!CopyFileW(Package(L"1.0.0.7").c_str(), path.c_str(), FALSE)) return false;
-    MSIHANDLE db = 0;
-    if (MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_TRANSACT, &db) != ERROR_SUCCESS) return false;
-    const wchar_t* rows[] = {
-        L"INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
-        L"VALUES ('FailAfterStart', 3122, 'SERVICECONFIGTOOL', 'query QEBNoSuchService')",
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    // 3106: an executable in a directory, deferred, not impersonated, its
+    // exit code checked.
+    const std::wstring action = L"INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
+                                L"VALUES ('FailAfterStart', 3106, 'SystemFolder', '\"" +
+                                std::wstring(self) + L"\" --fail-once-the-service-waits')";
+    const std::wstring rows[] = {
+        action,
         L"INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) "
         L"VALUES ('FailAfterStart', 'NOT REMOVE', 5880)",
     };
+    MSIHANDLE db = 0;
+    if (MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_TRANSACT, &db) != ERROR_SUCCESS) return false;
     bool ok = true;
-    for (const wchar_t* sql : rows) {
+    for (const std::wstring& sql : rows) {
         MSIHANDLE view = 0;
-        ok = ok && MsiDatabaseOpenViewW(db, sql, &view) == ERROR_SUCCESS && MsiViewExecute(view, 0) == ERROR_SUCCESS;
+        ok = ok && MsiDatabaseOpenViewW(db, sql.c_str(), &view) == ERROR_SUCCESS &&
+             MsiViewExecute(view, 0) == ERROR_SUCCESS;
         if (view) MsiCloseHandle(view);
     }
     ok = ok && MsiDatabaseCommit(db) == ERROR_SUCCESS;
@@ -273,15 +292,21 @@ bool WritePackageFailingAfterStart(const std::wstring& path) {
     return ok;
 }
 
+bool IsWaitPended(const QEBSIM_RECORD& r) { return r.kind == QEBSIM_REC_WAIT_PENDED; }
+
 TEST_F(InstallerTest, AnInstallRolledBackAfterTheStartLeavesNoServiceRunning) {
     ASSERT_TRUE(InstalledProducts().empty());
     const std::wstring failing = BinDir() + L"QEBKit-fails-after-start.msi";
     ASSERT_TRUE(WritePackageFailingAfterStart(failing));
+    const uint32_t from = qebsim::NextSeq();
     // Windows answers 1603 (ERROR_INSTALL_FAILURE); Wine's msiexec 1627
     // (ERROR_FUNCTION_FAILED) for a failed custom action.
     const DWORD code = Msiexec(L"/i \"" + failing + L"\" /qn");
-    EXPECT_TRUE(code == ERROR_INSTALL_FAILURE || code == ERROR_FUNCTION_FAILED) << "exit code " << code;
     DeleteFileW(failing.c_str());
+    // Without a service that really ran there was no rollback to test.
+    ASSERT_TRUE(qebsim::WaitForJournal(from, IsWaitPended, 1000))
+        << "the service never waited on the device during the install (exit code " << code << ")";
+    EXPECT_TRUE(code == ERROR_INSTALL_FAILURE || code == ERROR_FUNCTION_FAILED) << "exit code " << code;
     for (int i = 0; i < 50 && CountProcessesNamed(L"QEBEvent.exe") > 0; ++i) Sleep(100);
     EXPECT_EQ(0, CountProcessesNamed(L"QEBEvent.exe")) << "the service runs on after the rollback";
     EXPECT_FALSE(ServiceExists());
@@ -292,6 +317,7 @@ TEST_F(InstallerTest, AnInstallRolledBackAfterTheStartLeavesNoServiceRunning) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && strcmp(argv[1], kFailOnceTheServiceWaits) == 0) return FailOnceTheServiceWaits();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
