@@ -20,6 +20,9 @@ LRESULT CALLBACK ListenerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
+
+}  // namespace
+
 std::string ReadFileText(const std::wstring& path) {
     HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                            nullptr);
@@ -31,8 +34,6 @@ std::string ReadFileText(const std::wstring& path) {
     CloseHandle(f);
     return text;
 }
-
-}  // namespace
 
 int RunWinlogonListener(const char* outPath) {
     wchar_t path[MAX_PATH];

@@ -39,17 +39,6 @@ const wchar_t kServiceDllOverrides[] = L"Software\\Wine\\AppDefaults\\QEBEvent.e
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-std::string ReadFileText(const std::wstring& path) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE) return std::string();
-    std::string text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(f, buffer, sizeof(buffer), &got, nullptr) && got > 0) text.append(buffer, got);
-    CloseHandle(f);
-    return text;
-}
 
 // ---- the versions ---------------------------------------------------------------
 
@@ -84,7 +73,7 @@ std::string ServicesLog() {
     const char* unixPrefix = getenv("QEB_PREFIX_UNIX");
     std::wstring path = L"Z:";
     for (const char* p = unixPrefix ? unixPrefix : ""; *p; ++p) path += (*p == '/') ? L'\\' : static_cast<wchar_t>(*p);
-    return ReadFileText(path + L"\\services.log");
+    return qebtest::ReadFileText(path + L"\\services.log");
 }
 
 bool PolicyValue(DWORD* value) {
@@ -109,6 +98,34 @@ DWORD RunToExit(const std::wstring& program, const std::wstring& args, DWORD tim
     return code;
 }
 
+// (Re)starts the service, which reads its version and DLL overrides when its
+// process starts, and waits until its monitor waits on the device. The
+// service's process id in *pid when asked for.
+void RestartService(DWORD* pid = nullptr) {
+    if (!qebsim::ServiceInstall(kService, kServicePath, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START)) {
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SERVICE_EXISTS), GetLastError());
+    }
+    SERVICE_STATUS_PROCESS status = {};
+    if (qebsim::ServiceQuery(kService, &status) && status.dwCurrentState != SERVICE_STOPPED) {
+        qebsim::ServiceStop(kService);
+        ASSERT_TRUE(qebsim::ServiceWaitState(kService, SERVICE_STOPPED, 20000));
+        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId);
+        if (process != nullptr) {
+            WaitForSingleObject(process, 10000);
+            CloseHandle(process);
+        }
+    }
+    ASSERT_TRUE(qebsim::ServiceStart(kService)) << "error " << GetLastError();
+    ASSERT_TRUE(qebsim::ServiceWaitState(kService, SERVICE_RUNNING, 20000, &status));
+    if (pid != nullptr) *pid = status.dwProcessId;
+    for (int i = 0; i < 500; ++i) {
+        QEBSIM_STATE state = {};
+        if (qebsim::GetState(&state) && state.pending_waits >= 1) return;
+        Sleep(10);
+    }
+    FAIL() << "the service's monitor does not wait on the device";
+}
+
 class WindowsVersion : public ::testing::TestWithParam<VersionCase> {
 protected:
     void SetUp() override {
@@ -122,30 +139,9 @@ protected:
             ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, kServiceDllOverrides, L"sas", REG_SZ, L"", 2));
             ASSERT_TRUE(MoveFileW(kStandInSas, kStandInSasAside)) << "error " << GetLastError();
         }
-        if (!qebsim::ServiceInstall(kService, kServicePath, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START)) {
-            ASSERT_EQ(static_cast<DWORD>(ERROR_SERVICE_EXISTS), GetLastError());
-        }
         ASSERT_TRUE(qebsim::SetPowerFlags(0));
         ASSERT_TRUE(qebsim::SetHealth(0x00400001));
-        // The version is read when the service's process starts.
-        SERVICE_STATUS_PROCESS status = {};
-        if (qebsim::ServiceQuery(kService, &status) && status.dwCurrentState != SERVICE_STOPPED) {
-            qebsim::ServiceStop(kService);
-            ASSERT_TRUE(qebsim::ServiceWaitState(kService, SERVICE_STOPPED, 20000));
-            HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId);
-            if (process != nullptr) {
-                WaitForSingleObject(process, 10000);
-                CloseHandle(process);
-            }
-        }
-        ASSERT_TRUE(qebsim::ServiceStart(kService)) << "error " << GetLastError();
-        ASSERT_TRUE(qebsim::ServiceWaitState(kService, SERVICE_RUNNING, 20000));
-        for (int i = 0; i < 500; ++i) {
-            QEBSIM_STATE state = {};
-            if (qebsim::GetState(&state) && state.pending_waits >= 1) return;
-            Sleep(10);
-        }
-        FAIL() << "the service's monitor does not wait on the device";
+        RestartService();
     }
     void TearDown() override {
         qebsim::ServiceStop(kService);
@@ -371,7 +367,7 @@ protected:
         ASSERT_TRUE(CopyFileW(kStandInSasAside, kPlantedSas, FALSE)) << "error " << GetLastError();
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kPolicyKey, kSasValue);
         ASSERT_TRUE(qebsim::SetHealth(0x00400001));
-        RestartService();
+        RestartService(&pid_);
     }
     void TearDown() override {
         qebsim::ServiceStop(kService);
@@ -381,30 +377,6 @@ protected:
         if (GetFileAttributesW(systemSasAside_.c_str()) != INVALID_FILE_ATTRIBUTES)
             MoveFileW(systemSasAside_.c_str(), systemSas_.c_str());
         RegDeleteKeyValueW(HKEY_CURRENT_USER, kServiceDllOverrides, L"sas");
-    }
-    void RestartService() {
-        if (!qebsim::ServiceInstall(kService, kServicePath, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START)) {
-            ASSERT_EQ(static_cast<DWORD>(ERROR_SERVICE_EXISTS), GetLastError());
-        }
-        SERVICE_STATUS_PROCESS status = {};
-        if (qebsim::ServiceQuery(kService, &status) && status.dwCurrentState != SERVICE_STOPPED) {
-            qebsim::ServiceStop(kService);
-            ASSERT_TRUE(qebsim::ServiceWaitState(kService, SERVICE_STOPPED, 20000));
-            HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId);
-            if (process != nullptr) {
-                WaitForSingleObject(process, 10000);
-                CloseHandle(process);
-            }
-        }
-        ASSERT_TRUE(qebsim::ServiceStart(kService)) << "error " << GetLastError();
-        ASSERT_TRUE(qebsim::ServiceWaitState(kService, SERVICE_RUNNING, 20000, &status));
-        pid_ = status.dwProcessId;
-        for (int i = 0; i < 500; ++i) {
-            QEBSIM_STATE state = {};
-            if (qebsim::GetState(&state) && state.pending_waits >= 1) return;
-            Sleep(10);
-        }
-        FAIL() << "the service's monitor does not wait on the device";
     }
     // The Ctrl+Alt+Del button, then a volume key to know its action is over.
     void PressCad(uint32_t* from) {
@@ -429,7 +401,7 @@ TEST_F(VistaSasSearch, ASasDllOnThePathIsNeverLoaded) {
 
 TEST_F(VistaSasSearch, TheOneBesideTheProgramIsStillTaken) {
     ASSERT_TRUE(MoveFileW(kStandInSasAside, kStandInSas)) << "error " << GetLastError();
-    RestartService();
+    ASSERT_NO_FATAL_FAILURE(RestartService(&pid_));
     uint32_t from = 0;
     PressCad(&from);
     const std::vector<std::wstring> modules = LoadedModules(pid_);
