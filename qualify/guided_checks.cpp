@@ -227,6 +227,10 @@ struct CountdownSeen {
 };
 
 CountdownSeen CountdownCheck(ReportOutput& out, unsigned waitSeconds) {
+    // The hibernation may begin, and even end, before the countdown's
+    // window is seen to close: its broadcasts count from here on.
+    g_suspendSeen = false;
+    g_resumeSeen = false;
     out.Prompt(PowerLossPrompt(waitSeconds));
     const DWORD start = GetTickCount();
     HWND dialog = nullptr;
@@ -262,7 +266,6 @@ CountdownSeen CountdownCheck(ReportOutput& out, unsigned waitSeconds) {
 }
 
 CheckResult ResumeCheck(ReportOutput& out, unsigned waitSeconds, DWORD helperPid) {
-    g_resumeSeen = false;
     out.Prompt(ResumePrompt(waitSeconds));
     // Only time this program runs counts: a hibernation stops it, and the
     // operator gets the whole wait after the resume.
@@ -289,7 +292,7 @@ CheckResult ResumeCheck(ReportOutput& out, unsigned waitSeconds, DWORD helperPid
         return {Outcome::Fail,
                 std::wstring(L"expected \"") + kResumeNotice + L"\" after the resume, " + NothingSeen(waitSeconds)};
     std::wstring how;
-    if (g_resumeSeen) how = L"the PC resumed (WM_POWERBROADCAST)";
+    if (g_resumeSeen) how = g_suspendSeen ? L"the PC suspended and resumed (WM_POWERBROADCAST)" : L"the PC resumed (WM_POWERBROADCAST)";
     if (longestGap > 0)
         how += Format(L"%lsthis program stood still for %lu s", how.empty() ? L"" : L", ",
                       static_cast<unsigned long>(longestGap / 1000));

@@ -248,7 +248,7 @@ TEST_F(QebCheckTest, EveryCheckPassesOrSkipsWithItsReasonWhenTheOperatorActs) {
         {"key.volumedown", "PASS", "one key-down and one key-up of VK_VOLUME_DOWN (0xAE), extended"},
         {"cad.secure", "SKIP", "has no secure desktop"},
         {"powerloss.countdown", "PASS", "\"System will hibernate after 5 seconds.\", counting down: 5, 4, 3, 2, 1"},
-        {"powerloss.resume", "PASS", "on screen after the resume; the PC resumed (WM_POWERBROADCAST)"},
+        {"powerloss.resume", "PASS", "on screen after the resume; the PC suspended and resumed (WM_POWERBROADCAST)"},
     };
     for (const Expected& e : expected) {
         std::string line = CheckLine(run.lines, e.id);
@@ -398,8 +398,8 @@ const NegativeCase kNegativeCases[] = {
     {"library-missing-an-entry-point", PlantIncompleteLibrary, RestoreLibrary, "library.exports",
      "expected 21 entry points in C:\\Program Files\\Kestil\\QEB\\QEBI.dll, got 20; missing: Get_PC_Health_Status"},
     {"event-source-removed", RemoveEventSource, RestoreEventSource, "eventlog.source",
-     "expected the event source QEBI under HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application, got no "
-     "such key"},
+     "expected the event source QEBI under HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QEBI, "
+     "got no such key: Event Viewer would show \"The description for Event ID 1010 ... cannot be found\""},
 };
 
 TEST_F(QebCheckTest, EachFaultOfTheNegativeTableFailsItsCheckAndTheReportIsWhole) {
