@@ -93,6 +93,12 @@ for code in 0x1003 0x1004 0x1010 0x1005 0x1043; do ctl raise "$code"; sleep 0.3;
 sleep 1
 shot tovrel-dialog.png
 
+step "QEBCheck /auto: the qualification a maker's engineer runs on a PC with the kit (its guided checks: ctest -R qebcheck)"
+qebcheck_rc=0
+w "$BIN\\QEBCheck.exe" /auto /report 'C:\QEBCheck-demo.txt' | tr -d '\r' || qebcheck_rc=$?
+echo "QEBCheck exit code: $qebcheck_rc"
+cp "$PREFIX/drive_c/QEBCheck-demo.txt" "$OUT/QEBCheck-report.txt"
+
 step "Uninstalling: msiexec /x /qn"
 w msiexec /x "$MSI" /qn
 echo "msiexec exit code: $?"
@@ -100,4 +106,6 @@ ctl service-status QEBEvent || echo "(service QEBEvent is gone)"
 
 cp "$PREFIX/services.log" "$OUT/services.log"
 ctl journal > "$OUT/journal.txt" || true
-step "Done. Output: $OUT (transcript.txt, journal.txt, services.log, *.png)"
+step "Done. Output: $OUT (transcript.txt, journal.txt, services.log, QEBCheck-report.txt, *.png). QEBCheck's summary:"
+tail -n 1 "$OUT/QEBCheck-report.txt" | tr -d '\r\n'
+echo

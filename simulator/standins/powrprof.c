@@ -1,5 +1,12 @@
 /* Stand-in PowrProf.dll: SetSuspendState records its arguments and reports
- * success at once instead of suspending the machine.
+ * success at once instead of suspending the machine. Like Windows around a
+ * hibernation, it tells the windows of its desktop: WM_POWERBROADCAST with
+ * PBT_APMSUSPEND, then PBT_APMRESUMEAUTOMATIC once it "resumes" (posted to
+ * HWND_BROADCAST, so no window can hold the caller up).
+ *
+ * IsPwrHibernateAllowed answers TRUE, or FALSE on a PC whose hibernation is
+ * switched off: the REG_DWORD "HibernateAllowed" under
+ * HKLM\Software\QEBSim\PowrProf, when present and 0.
  *
  * Like Windows, it refuses (FALSE, ERROR_PRIVILEGE_NOT_HELD) a caller whose
  * token does not hold SeShutdownPrivilege enabled. A test can also make it
@@ -27,14 +34,18 @@ static BOOL ShutdownPrivilegeEnabled(void) {
     return enabled;
 }
 
-static DWORD ConfiguredRefusal(void) {
-    DWORD error = 0;
-    DWORD size = sizeof(error);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\QEBSim\\PowrProf", L"SetSuspendStateError", RRF_RT_REG_DWORD,
-                     NULL, &error, &size) != ERROR_SUCCESS)
-        return 0;
-    return error;
+static DWORD ConfiguredValue(const wchar_t* name, DWORD fallback) {
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\QEBSim\\PowrProf", name, RRF_RT_REG_DWORD, NULL, &value,
+                     &size) != ERROR_SUCCESS)
+        return fallback;
+    return value;
 }
+
+static DWORD ConfiguredRefusal(void) { return ConfiguredValue(L"SetSuspendStateError", 0); }
+
+BOOLEAN WINAPI IsPwrHibernateAllowed(void) { return ConfiguredValue(L"HibernateAllowed", 1) != 0; }
 
 BOOLEAN WINAPI SetSuspendState(BOOLEAN Hibernate, BOOLEAN ForceCritical, BOOLEAN DisableWakeEvent) {
     wchar_t text[80];
@@ -50,5 +61,7 @@ BOOLEAN WINAPI SetSuspendState(BOOLEAN Hibernate, BOOLEAN ForceCritical, BOOLEAN
     _snwprintf_s(text, 80, _TRUNCATE, L"SetSuspendState(%u,%u,%u)", (unsigned)Hibernate,
                  (unsigned)ForceCritical, (unsigned)DisableWakeEvent);
     StandinNote(QEBSIM_NOTE_POWRPROF, text);
+    PostMessageW(HWND_BROADCAST, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
+    PostMessageW(HWND_BROADCAST, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
     return TRUE;
 }

@@ -1,16 +1,18 @@
 #!/bin/bash
-# check-imports.sh PACKAGE.msi
+# check-imports.sh PACKAGE.msi [PROGRAM.exe...]
 # Every program inside the package must load on each Windows the kit is sold
 # for, down to Windows XP SP3: it imports only from DLLs a stock PC has
 # (stock-dlls.txt), none of the functions XP SP3 lacks (xp-sp3-refused.tsv),
 # and its PE header asks for no newer OS or subsystem than 5.1. Windows
 # checks the imports before any of the program's code runs ("entry point not
 # found"), and Wine exports newer functions whatever version it reports, so
-# only the import table tells. Delay-loaded imports count too. One line per
-# failed fact; exit 1 if any.
+# only the import table tells. Delay-loaded imports count too. Programs named
+# after the package (QEBCheck.exe, shipped beside it) are checked the same
+# way. One line per failed fact; exit 1 if any.
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 msi="$(realpath -m "$1")"
+shift
 fail=0
 bad() { echo "FAIL: $*"; fail=1; }
 [ -f "$msi" ] || { echo "FAIL: $msi not built"; exit 1; }
@@ -26,6 +28,10 @@ stock="$(grep -v '^#' "$here/stock-dlls.txt" | tr 'A-Z' 'a-z')"
 service_dlls=$'kernel32.dll\nadvapi32.dll\nmsvcrt.dll'
 mapfile -t programs < <(find "$tmp" -type f \( -iname '*.exe' -o -iname '*.dll' \) | sort)
 [ ${#programs[@]} -gt 0 ] || { echo "FAIL: no program in $msi"; exit 1; }
+for extra in "$@"; do
+  [ -f "$extra" ] || { bad "$extra not built"; continue; }
+  programs+=("$extra")
+done
 for exe in "${programs[@]}"; do
   name="$(basename "$exe")"
   # Load-time and delay-loaded imports alike (pe_imports.py): Windows
