@@ -27,7 +27,7 @@ struct QueuedEvent {
 const size_t kMostQueuedEvents = 4096;
 // Events held without any allocation; beyond them the queue grows on the
 // heap up to kMostQueuedEvents.
-const size_t kInitialQueuedEvents = 256;
+const size_t kInitialQueuedEvents = 64;
 
 class EventQueue {
 public:

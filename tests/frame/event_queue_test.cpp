@@ -236,7 +236,7 @@ INSTANTIATE_TEST_SUITE_P(Table, EventQueueBoundTest,
                                            BoundCase{"atBound", 4096, 0, 4096, 0, false},
                                            BoundCase{"overBound", 5000, 0, 4096, 904, false},
                                            BoundCase{"roomAgainAfterAPop", 5000, 100, 4096, 804, false},
-                                           BoundCase{"noMemoryToGrow", 5000, 0, 256, 4744, true}),
+                                           BoundCase{"noMemoryToGrow", 5000, 0, 64, 4936, true}),
                          [](const ::testing::TestParamInfo<BoundCase>& info) { return std::string(info.param.name); });
 
 // ---- one drain chain: a batch asks for the next one at most once -------------------
