@@ -230,13 +230,19 @@ static void raise_event(uint32_t code, QEBSIM_RAISE_RESULT *result)
 }
 
 /* Stops a handle listening and completes its pended wait with `status`.
- * Safe to call more than once (cleanup, then close). */
+ * Safe to call more than once (cleanup, then close). A handle left from a
+ * lost device leaves the lost list in the same hold of the lock, so that no
+ * cancel routine ever looks for its wait between the two moves. */
 static void detach_handle(SIM_HANDLE *h, NTSTATUS status, uint32_t record)
 {
     KIRQL irql;
     PIRP irp = NULL;
 
     KeAcquireSpinLock(&g.lock, &irql);
+    if (h->dead) {
+        RemoveEntryList(&h->link);
+        h->dead = FALSE;
+    }
     if (h->listening) {
         RemoveEntryList(&h->link);
         h->listening = FALSE;
@@ -767,13 +773,6 @@ static NTSTATUS NTAPI dispatch(PDEVICE_OBJECT device, PIRP irp)
         /* Wine sends only this one when a handle closes with a wait pended. */
         if (ext->kind == DEV_PLATFORM && stack->FileObject && stack->FileObject->FsContext) {
             SIM_HANDLE *h = stack->FileObject->FsContext;
-            if (h->dead) {
-                KIRQL irql;
-                KeAcquireSpinLock(&g.lock, &irql);
-                RemoveEntryList(&h->link);
-                h->dead = FALSE;
-                KeReleaseSpinLock(&g.lock, irql);
-            }
             detach_handle(h, STATUS_CANCELLED, QEBSIM_REC_CLOSE);
             stack->FileObject->FsContext = NULL;
             ExFreePoolWithTag(h, SIM_TAG);

@@ -286,13 +286,30 @@ void EntryPointScope::Release() {
     LeaveCriticalSection(&g_strictLock);
 }
 
+namespace {
+
+// A process has a fixed number of TLS slots (1,088 on Windows): each load
+// of the library takes one and its unload gives it back, or after about a
+// thousand loads TlsAlloc fails and nested entries go uncounted.
+void FreeDepthSlot() {
+    if (g_depthSlot == TLS_OUT_OF_INDEXES) return;
+    TlsFree(g_depthSlot);
+    g_depthSlot = TLS_OUT_OF_INDEXES;
+}
+
+}  // namespace
+
 bool EventsAttach() {
     g_depthSlot = TlsAlloc();
     g_strict = EnvSwitch(L"QEBI_STANDIN_STRICT");
     g_leakHandles = EnvSwitch(L"QEBI_STANDIN_LEAK_HANDLES");
-    if (!InitializeCriticalSectionAndSpinCount(&g_strictLock, 0)) return false;
+    if (!InitializeCriticalSectionAndSpinCount(&g_strictLock, 0)) {
+        FreeDepthSlot();
+        return false;
+    }
     if (!InitializeCriticalSectionAndSpinCount(&g_lock, 0)) {
         DeleteCriticalSection(&g_strictLock);
+        FreeDepthSlot();
         return false;
     }
     g_stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -307,6 +324,7 @@ bool EventsAttach() {
         }
         DeleteCriticalSection(&g_lock);
         DeleteCriticalSection(&g_strictLock);
+        FreeDepthSlot();
         return false;
     }
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
@@ -323,6 +341,9 @@ void EventsDetach(bool processExit) {
     // At process exit every other thread has already ended, holding whatever
     // it held: touch nothing.
     if (processExit) return;
+    // No entry point of this thread runs any more; a delivery thread that is
+    // still in a callback (below) finds no slot and counts nothing.
+    FreeDepthSlot();
 
     HANDLE thread;
     bool self;

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include "AboutDlg.h"
+#include "event_drain.h"
 #include "frame_core.h"
 
 namespace {
@@ -53,7 +54,7 @@ void ClearEntryPoints(CTORVADlg& dlg) {
 // A button whose operation calls the library.
 #define ON_LIBRARY_CLICK(id, memberFxn)                                      \
     {WM_COMMAND, BN_CLICKED, (UINT)(id), (UINT)(id),                         \
-     AFX_THUNK_BEGIN _this->RunLibraryCommand(memberFxn); AFX_THUNK_END},
+     AFX_THUNK_BEGIN _this->RunLibraryCommand((id), memberFxn); AFX_THUNK_END},
 
 BEGIN_MESSAGE_MAP(CTORVADlg, CDialog)
     ON_WM_SYSCOMMAND()
@@ -145,19 +146,29 @@ void CTORVADlg::ReleaseLibrary() {
 }
 
 void CTORVADlg::UnregisterEventCallback() {
+    StopEventLog();
     // Inside a library call (the window destroyed from a message it let
     // through) the destructor unregisters.
     if (m_callbackState == kCallbackRegistered && !m_libraryGate.Busy()) {
         m_callbackState = kCallbackUnregistered;
-        if (m_pQEB_UnregisterEventCallback) m_pQEB_UnregisterEventCallback(&CTORVADlg::FirmwareEventCallback, this);
+        if (m_pQEB_UnregisterEventCallback) {
+            // The library may let messages through while it takes the
+            // callback away: nothing they start may call it meanwhile.
+            LibraryCall call(this);
+            m_pQEB_UnregisterEventCallback(&CTORVADlg::FirmwareEventCallback, this);
+        }
     }
-    DropQueuedEvents();
 }
 
-void CTORVADlg::DropQueuedEvents() {
-    // Once the callback is withdrawn the dialog is on its way out: codes still
-    // queued go with the window, so that nothing the library handed over
-    // touches the dialog after the unregistration has returned.
+void CTORVADlg::StopEventLog() {
+    // The dialog is on its way out: no auto update starts any more, and
+    // codes still queued go with the window, so that nothing the library
+    // handed over touches the dialog after the unregistration has returned
+    // (a callback running meanwhile queues nothing and posts nothing).
+    if (m_hWnd) {
+        KillTimer(kAutoUpdateTimer);
+        KillTimer(kNextBatchTimer);
+    }
     m_firmwareEvents.Close();
 }
 
@@ -202,13 +213,14 @@ BOOL CTORVADlg::OnInitDialog() {
     // it holds the 1001 lines it is meant to keep.
     m_eventLog.SetLimitText(tovrel::kEventLogTextLimit);
 
-    m_usbChargeS45.AddString(L"Disabled ");
-    m_usbChargeS45.AddString(L"Enabled ");
-    m_usbChargeS0.AddString(L"DCP mode");
-    m_usbChargeS0.AddString(L"CDP mode");
-    m_fscMode.AddString(L"BA mode");
-    m_fscMode.AddString(L"BT mode");
-    m_fscMode.AddString(L"Full speed mode");
+    const struct {
+        CComboBox* list;
+        const tovrel::ListEntries* entries;
+    } lists[] = {{&m_usbChargeS45, &tovrel::kUsbS45Entries},
+                 {&m_usbChargeS0, &tovrel::kUsbS0Entries},
+                 {&m_fscMode, &tovrel::kFscModeEntries}};
+    for (const auto& l : lists)
+        for (int i = 0; i < l.entries->count; ++i) l.list->AddString(l.entries->texts[i]);
     m_usbChargeS45.SetCurSel(0);
     m_usbChargeS0.SetCurSel(0);
     m_fscMode.SetCurSel(0);
@@ -243,6 +255,10 @@ void CTORVADlg::HandleCommandLine() {
     // Entry points of an unbound library are null and count as failing calls.
     const tovrel::RadioEntryPoints entryPoints = {m_pGet_Current_WIFI_Ratio_Status, m_pSet_WIFI_Ratio_Onoff,
                                                   m_pGet_Current_BT_Ratio_Status, m_pSet_BT_Ratio_Onoff};
+    // A library that lets messages through while it sets a radio would
+    // otherwise run a button's command (any program can send one to the
+    // hidden dialog) inside the call. The switch runs until the process ends.
+    LibraryCall call(this);
     tovrel::SwitchOutcome outcome = tovrel::RunSwitch(which, entryPoints);
     if (outcome.showMessage) ::MessageBoxW(nullptr, outcome.message, L"Tovrel", MB_ICONINFORMATION | MB_OK);
     exit(outcome.exitCode);
@@ -263,10 +279,22 @@ void CTORVADlg::UpdateAll() {
     UpdatePcHealth();
 }
 
-void CTORVADlg::RunLibraryCommand(void (CTORVADlg::*operation)()) {
+void CTORVADlg::RunLibraryCommand(int buttonId, void (CTORVADlg::*operation)()) {
     if (m_libraryGate.Busy()) return;
+    // The render step disables a button whose feature is absent; a click on
+    // it cannot happen, so neither does its command from another program.
+    const HWND button = ::GetDlgItem(m_hWnd, buttonId);
+    if (!button || !::IsWindowEnabled(button)) return;
     LibraryCall call(this);
     (this->*operation)();
+}
+
+int CTORVADlg::OwnSelection(const CComboBox& list, const tovrel::ListEntries& entries) {
+    const int index = list.GetCurSel();
+    if (index < 0 || index >= entries.count) return CB_ERR;
+    CString text;
+    if (list.GetLBText(index, text) == CB_ERR) return CB_ERR;
+    return tovrel::IsOwnListEntry(entries, index, text) ? index : CB_ERR;
 }
 
 void CTORVADlg::OnAutoUpdate() {
@@ -320,14 +348,16 @@ void CTORVADlg::OnPaint() {
 HCURSOR CTORVADlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
 
 void CTORVADlg::OnClose() {
+    StopEventLog();
     // Also when registration failed; at most once per registration. Inside a
     // library call the unregistration is left to OnDestroy, which runs once
     // that call has returned and the dialog's loop has ended.
     if (!m_libraryGate.Busy() && m_pQEB_UnregisterEventCallback && m_callbackState != kCallbackUnregistered) {
         m_callbackState = kCallbackUnregistered;
+        // Messages the library lets through meanwhile call it not again.
+        LibraryCall call(this);
         m_pQEB_UnregisterEventCallback(&CTORVADlg::FirmwareEventCallback, this);
     }
-    DropQueuedEvents();
     Default();
 }
 
@@ -372,35 +402,19 @@ void CTORVADlg::DrainFirmwareEvents() {
         m_libraryGate.DrainWaits();
         return;
     }
-    // Events left behind get their next batch on every way out of this one,
-    // an exception the window procedure swallows included: the queue asks
-    // for no new drain message while one is pending.
-    struct NextBatch {
-        CTORVADlg* dlg;
-        ~NextBatch() {
-            if (dlg->m_firmwareEvents.Size() != 0) dlg->ScheduleNextDrain();
-        }
-    } nextBatch = {this};
-    {
-        LibraryCall call(this);
-        LARGE_INTEGER perSecond, start, now;
-        ::QueryPerformanceFrequency(&perSecond);
-        ::QueryPerformanceCounter(&start);
-        tovrel::EventLogBatch batch(&m_eventCount);
-        size_t done = 0;
-        for (;;) {
-            tovrel::QueuedEvent event;
-            if (m_firmwareEvents.PopBatch(&event, 1, nullptr) == 0) break;
-            LogQueuedEvent(&batch, event);
-            ++done;
-            ::QueryPerformanceCounter(&now);
-            if (tovrel::BatchIsOver(done, now.QuadPart - start.QuadPart, perSecond.QuadPart)) break;
-        }
-        if (done != 0) FinishEventLog(&batch);
-    }
+    // The next batch is asked for once, on every way out of this one, an
+    // exception the window procedure swallows included.
+    tovrel::EventLogBatch batch(&m_eventCount);
+    tovrel::RunDrainBatch(
+        m_firmwareEvents, m_libraryGate, [&](const tovrel::QueuedEvent& event) { LogQueuedEvent(&batch, event); },
+        [&] { FinishEventLog(&batch); }, [this] { ScheduleNextDrain(); });
 }
 
 void CTORVADlg::ScheduleNextDrain() {
+    // A call that ends after the window is gone (the destructor's) has no
+    // one to drain for: a post to no window would go to the thread, a timer
+    // without a window would be the thread's.
+    if (!m_hWnd || !::IsWindow(m_hWnd)) return;
     // A posted message is taken before input, paint and timer messages: with
     // a key, a click or a repaint waiting, the next batch goes behind it on a
     // one-shot timer so that Escape, Alt+F4 or the close box is handled and

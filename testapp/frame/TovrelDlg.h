@@ -146,12 +146,16 @@ private:
     private:
         CTORVADlg* m_dlg;
     };
-    // A button's panel operation, unless a library call runs: then the
-    // press is ignored, as on a disabled button.
-    void RunLibraryCommand(void (CTORVADlg::*operation)());
+    // A button's panel operation, carried out only while the button is
+    // enabled (any program can send the command of a disabled one) and no
+    // library call runs (then the press is ignored, as on a disabled button).
+    void RunLibraryCommand(int buttonId, void (CTORVADlg::*operation)());
+    // The selected entry of a list when it is one the dialog added itself,
+    // else CB_ERR.
+    static int OwnSelection(const CComboBox& list, const tovrel::ListEntries& entries);
 
     void UnregisterEventCallback();
-    void DropQueuedEvents();
+    void StopEventLog();
     void DrainFirmwareEvents();
     void LogQueuedEvent(tovrel::EventLogBatch* batch, const tovrel::QueuedEvent& event);
     void FinishEventLog(tovrel::EventLogBatch* batch);

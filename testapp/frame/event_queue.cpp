@@ -6,8 +6,6 @@ namespace tovrel {
 
 namespace {
 
-const size_t kInitialCapacity = 256;
-
 struct Locked {
     explicit Locked(CRITICAL_SECTION* cs) : m_cs(cs) { EnterCriticalSection(m_cs); }
     ~Locked() { LeaveCriticalSection(m_cs); }
@@ -18,25 +16,31 @@ struct Locked {
 
 }  // namespace
 
-EventQueue::EventQueue()
-    : m_ring(nullptr), m_capacity(0), m_head(0), m_count(0), m_drainPending(false), m_closed(false) {
+EventQueue::EventQueue(Allocate allocate)
+    : m_allocate(allocate ? allocate : malloc),
+      m_ring(m_initial),
+      m_capacity(kInitialQueuedEvents),
+      m_head(0),
+      m_count(0),
+      m_drainPending(false),
+      m_closed(false) {
     InitializeCriticalSection(&m_lock);
 }
 
 EventQueue::~EventQueue() {
-    free(m_ring);
+    if (m_ring != m_initial) free(m_ring);
     DeleteCriticalSection(&m_lock);
 }
 
 bool EventQueue::GrowLocked() {
-    size_t capacity = m_capacity ? m_capacity * 2 : kInitialCapacity;
+    size_t capacity = m_capacity * 2;
     if (capacity > kMostQueuedEvents) capacity = kMostQueuedEvents;
     if (capacity <= m_capacity) return false;
-    QueuedEvent* ring = static_cast<QueuedEvent*>(malloc(capacity * sizeof(QueuedEvent)));
+    QueuedEvent* ring = static_cast<QueuedEvent*>(m_allocate(capacity * sizeof(QueuedEvent)));
     if (!ring) return false;
     // Unroll the old ring so that the oldest code is at index 0.
     for (size_t i = 0; i < m_count; ++i) ring[i] = m_ring[(m_head + i) % m_capacity];
-    free(m_ring);
+    if (m_ring != m_initial) free(m_ring);
     m_ring = ring;
     m_capacity = capacity;
     m_head = 0;
@@ -46,12 +50,13 @@ bool EventQueue::GrowLocked() {
 bool EventQueue::Push(DWORD code, const SYSTEMTIME& arrived) {
     Locked lock(&m_lock);
     if (m_closed) return false;
-    if (m_count == kMostQueuedEvents) {
+    // No room, at the bound or for want of memory: the event is dropped and
+    // counted on the newest one (there is one: the queue is full).
+    if (m_count == m_capacity && !GrowLocked()) {
         QueuedEvent& newest = m_ring[(m_head + m_count - 1) % m_capacity];
         if (newest.droppedAfter != MAXDWORD) ++newest.droppedAfter;
         return false;
     }
-    if (m_count == m_capacity && !GrowLocked()) return false;
     QueuedEvent& slot = m_ring[(m_head + m_count) % m_capacity];
     slot.code = code;
     slot.arrived = arrived;

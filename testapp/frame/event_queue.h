@@ -21,13 +21,20 @@ struct QueuedEvent {
 };
 
 // Most events the queue holds (as many as the platform driver keeps for one
-// handle). While it is full a new event is dropped and counted on the newest
-// queued one, so that the log can say where and how many went missing.
+// handle). While it is full, or cannot grow for want of memory, a new event
+// is dropped and counted on the newest queued one, so that the log can say
+// where and how many went missing.
 const size_t kMostQueuedEvents = 4096;
+// Events held without any allocation; beyond them the queue grows on the
+// heap up to kMostQueuedEvents.
+const size_t kInitialQueuedEvents = 64;
 
 class EventQueue {
 public:
-    EventQueue();
+    // allocate: where the queue gets the memory to grow (malloc; a test
+    // gives one that fails).
+    typedef void* (*Allocate)(size_t bytes);
+    explicit EventQueue(Allocate allocate = nullptr);
     ~EventQueue();
     EventQueue(const EventQueue&) = delete;
     EventQueue& operator=(const EventQueue&) = delete;
@@ -35,7 +42,8 @@ public:
     // Appends the event. Returns true when the caller has to post the drain
     // message: no drain was pending until now. False when a drain is already
     // pending, and when the queue is closed, full or out of memory (event
-    // dropped; a full queue counts it on its newest event).
+    // dropped; a full queue, or one that cannot grow, counts it on its newest
+    // event).
     bool Push(DWORD code, const SYSTEMTIME& arrived);
 
     // The drain message asked for by Push could not be posted: the next Push
@@ -60,7 +68,9 @@ public:
 
 private:
     mutable CRITICAL_SECTION m_lock;
-    QueuedEvent* m_ring; // circular buffer of m_capacity events
+    Allocate m_allocate;
+    QueuedEvent m_initial[kInitialQueuedEvents];
+    QueuedEvent* m_ring; // circular buffer of m_capacity events: m_initial, then the heap
     size_t m_capacity;
     size_t m_head;       // index of the oldest code
     size_t m_count;

@@ -1,5 +1,7 @@
 #include "frame_core.h"
 
+#include <wchar.h>
+
 namespace tovrel {
 
 namespace {
@@ -28,6 +30,10 @@ const EventName kEventNames[] = {
     {0x1011, L"Brightness"},      {0x1021, L"Bluetooth"},     {0x1022, L"WIFI"},
     {0x1031, L"CAD"},             {0x1041, L"Battery"},       {0x1042, L"PC Health"},
 };
+
+const wchar_t* const kUsbS45Texts[] = {L"Disabled ", L"Enabled "};
+const wchar_t* const kUsbS0Texts[] = {L"DCP mode", L"CDP mode"};
+const wchar_t* const kFscModeTexts[] = {L"BA mode", L"BT mode", L"Full speed mode"};
 
 LONG Query(QEB_GET_STATUS entry) { return entry ? entry() : kFailedCall; }
 LONG Set(QEB_SET_VALUE entry, LONG value) { return entry ? entry(value) : kFailedCall; }
@@ -97,6 +103,15 @@ SwitchOutcome RunSwitch(Switch which, const RadioEntryPoints& ep) {
         break;
     }
     return outcome;
+}
+
+const ListEntries kUsbS45Entries = {kUsbS45Texts, static_cast<int>(sizeof(kUsbS45Texts) / sizeof(kUsbS45Texts[0]))};
+const ListEntries kUsbS0Entries = {kUsbS0Texts, static_cast<int>(sizeof(kUsbS0Texts) / sizeof(kUsbS0Texts[0]))};
+const ListEntries kFscModeEntries = {kFscModeTexts, static_cast<int>(sizeof(kFscModeTexts) / sizeof(kFscModeTexts[0]))};
+
+bool IsOwnListEntry(const ListEntries& entries, int index, const wchar_t* text) {
+    if (index < 0 || index >= entries.count || !text) return false;
+    return wcscmp(entries.texts[index], text) == 0;
 }
 
 const wchar_t* EventLogName(DWORD code) {

@@ -61,6 +61,23 @@ struct SwitchOutcome {
 // "/alloff" are always made), else 0.
 SwitchOutcome RunSwitch(Switch which, const RadioEntryPoints& entryPoints);
 
+// ---- drop-down lists ---------------------------------------------------------
+
+// Entries of the lists, in the order the dialog adds them: the index of an
+// entry is what "Set Mode" passes on.
+struct ListEntries {
+    const wchar_t* const* texts;
+    int count;
+};
+extern const ListEntries kUsbS45Entries;  // list 1029
+extern const ListEntries kUsbS0Entries;   // list 1030
+extern const ListEntries kFscModeEntries; // list 1033
+
+// True when text is the entry the dialog added at index: another program
+// can add, insert or delete entries, and only the dialog's own stand for a
+// mode.
+bool IsOwnListEntry(const ListEntries& entries, int index, const wchar_t* text);
+
 // ---- event log ---------------------------------------------------------------
 
 // Name of a firmware event code in the log, null for codes without one.

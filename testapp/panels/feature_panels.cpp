@@ -86,10 +86,11 @@ void CTORVADlg::UpdatePcHealth() {
 }
 
 void CTORVADlg::SetUsbChargeMode() {
-    // With a list showing no selection (another program can clear it) no one
-    // chose a mode: nothing is set.
-    const int s45 = m_usbChargeS45.GetCurSel();
-    const int s0 = m_usbChargeS0.GetCurSel();
+    // With a list showing no selection, or an entry the dialog did not add
+    // (another program can clear the selection or add entries), no one chose
+    // a mode: nothing is set.
+    const int s45 = OwnSelection(m_usbChargeS45, tovrel::kUsbS45Entries);
+    const int s0 = OwnSelection(m_usbChargeS0, tovrel::kUsbS0Entries);
     if (s45 == CB_ERR || s0 == CB_ERR) return;
     const std::uint32_t value = tovrel::UsbChargeSetValue(s45, s0);
     ShowUsbCharge(tovrel::RunSetSequence(m_pGet_USB_Charge_Status, m_pSet_USB_Charge_Status,
@@ -97,7 +98,9 @@ void CTORVADlg::SetUsbChargeMode() {
 }
 
 void CTORVADlg::SetFscMode() {
-    const int mode = m_fscMode.GetCurSel();
+    // An index past the three modes would set mode 3, which the firmware
+    // reports as invalid.
+    const int mode = OwnSelection(m_fscMode, tovrel::kFscModeEntries);
     if (mode == CB_ERR) return;  // no mode chosen: nothing is set
     const std::uint32_t value = tovrel::FscSetValue(mode);
     ShowFscStatus(tovrel::RunSetSequence(m_pGet_FSC_Status, m_pSet_FSC_Status, value,

@@ -4,6 +4,7 @@
 #include <ostream>
 #include <vector>
 
+#include "event_drain.h"
 #include "event_queue.h"
 #include "frame_core.h"
 
@@ -200,7 +201,10 @@ struct BoundCase {
     DWORD popFirst;      // events taken after the first 4096 pushes, before the rest
     size_t queued;       // events in the queue at the end
     DWORD droppedTotal;  // sum of droppedAfter over everything taken
+    bool noMemory;       // the queue cannot grow beyond what it holds without allocating
 };
+
+void* NoMemory(size_t) { return nullptr; }
 
 void PrintTo(const BoundCase& c, std::ostream* os) { *os << c.name; }
 
@@ -208,7 +212,7 @@ class EventQueueBoundTest : public ::testing::TestWithParam<BoundCase> {};
 
 TEST_P(EventQueueBoundTest, HoldsTheBoundAndCountsWhatItDrops) {
     const BoundCase& c = GetParam();
-    tovrel::EventQueue queue;
+    tovrel::EventQueue queue(c.noMemory ? NoMemory : nullptr);
     std::vector<tovrel::QueuedEvent> taken(c.pushes + 1);
     size_t got = 0;
     for (DWORD code = 0; code < c.pushes; ++code) {
@@ -228,11 +232,67 @@ TEST_P(EventQueueBoundTest, HoldsTheBoundAndCountsWhatItDrops) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, EventQueueBoundTest,
-                         ::testing::Values(BoundCase{"underBound", 4000, 0, 4000, 0},
-                                           BoundCase{"atBound", 4096, 0, 4096, 0},
-                                           BoundCase{"overBound", 5000, 0, 4096, 904},
-                                           BoundCase{"roomAgainAfterAPop", 5000, 100, 4096, 804}),
+                         ::testing::Values(BoundCase{"underBound", 4000, 0, 4000, 0, false},
+                                           BoundCase{"atBound", 4096, 0, 4096, 0, false},
+                                           BoundCase{"overBound", 5000, 0, 4096, 904, false},
+                                           BoundCase{"roomAgainAfterAPop", 5000, 100, 4096, 804, false},
+                                           BoundCase{"noMemoryToGrow", 5000, 0, 64, 4936, true}),
                          [](const ::testing::TestParamInfo<BoundCase>& info) { return std::string(info.param.name); });
+
+// ---- one drain chain: a batch asks for the next one at most once -------------------
+
+// A batch as the dialog runs it. Logging an event may push new events (the
+// library's thread, meanwhile) and let their drain message through (a panel
+// refresh that dispatches messages): that drain finds the gate busy. Every
+// drain message asked for and not yet handled, and every next batch asked
+// for, is a request still to come; more than one is a second chain.
+struct DrainCase {
+    const char* name;
+    DWORD queuedBefore;   // events queued when the batch starts (their drain pending)
+    DWORD pushesPerEvent; // events pushed while each logged event is written
+    bool letThrough;      // a drain message asked for meanwhile arrives inside
+    size_t requestsAfter; // requests still to come after the batch
+};
+
+void PrintTo(const DrainCase& c, std::ostream* os) { *os << c.name; }
+
+class DrainBatchTest : public ::testing::TestWithParam<DrainCase> {};
+
+TEST_P(DrainBatchTest, AtMostOneRequestFollows) {
+    const DrainCase& c = GetParam();
+    tovrel::EventQueue queue;
+    tovrel::LibraryGate gate;
+    size_t requests = 0;
+    DWORD next = 1;
+    for (DWORD i = 0; i < c.queuedBefore; ++i) requests += queue.Push(next++, SYSTEMTIME{}) ? 1 : 0;
+    ASSERT_EQ(c.queuedBefore ? 1u : 0u, requests);
+    requests = 0;  // the message that starts this batch
+    std::vector<DWORD> logged;
+    tovrel::RunDrainBatch(
+        queue, gate,
+        [&](const tovrel::QueuedEvent& event) {
+            logged.push_back(event.code);
+            for (DWORD i = 0; i < c.pushesPerEvent; ++i) {
+                if (!queue.Push(next++, SYSTEMTIME{})) continue;
+                if (c.letThrough && gate.Busy()) gate.DrainWaits();  // the drain that arrives inside
+                else ++requests;
+            }
+        },
+        [] {}, [&] { ++requests; });
+    EXPECT_FALSE(gate.Busy());
+    EXPECT_EQ(c.requestsAfter, requests) << c.name << ": " << logged.size() << " logged, " << queue.Size()
+                                         << " left";
+    for (size_t i = 0; i < logged.size(); ++i) ASSERT_EQ(i + 1, logged[i]) << "at " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DrainBatchTest,
+    ::testing::Values(DrainCase{"emptied", 3, 0, false, 0}, DrainCase{"eventsLeftAfterTheBatch", 100, 0, false, 1},
+                      DrainCase{"drainArrivesInsideTheRefresh", 1, 1, true, 1},
+                      DrainCase{"pushedMeanwhileItsMessageQueued", 1, 1, false, 1},
+                      DrainCase{"pushesDuringALongBatch", 2, 3, false, 1},
+                      DrainCase{"pushesLetThroughDuringALongBatch", 2, 3, true, 1}),
+    [](const ::testing::TestParamInfo<DrainCase>& info) { return std::string(info.param.name); });
 
 TEST(EventLogDroppedLine, SaysHowMany) {
     EXPECT_EQ(std::wstring(L"1 firmware event dropped\r\n"), tovrel::FormatDroppedLine(1).GetString());

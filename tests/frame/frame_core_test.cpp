@@ -284,7 +284,10 @@ TEST(EventLog, TextLimitHoldsRegistrationLineAndThousandAndOneLongestLines) {
     EXPECT_LE(longest, tovrel::kLongestEventLine);
     size_t registration = tovrel::FormatRegistrationLine(1, 0x80000000u).GetLength();
     EXPECT_LE(registration, tovrel::kLongestRegistrationLine);
-    EXPECT_GE(tovrel::kEventLogTextLimit, registration + 1001 * longest);
+    // Each event line may be followed by the line of the events dropped after it.
+    size_t dropped = tovrel::FormatDroppedLine(0xFFFFFFFFu).GetLength();
+    EXPECT_LE(dropped, tovrel::kLongestDroppedLine);
+    EXPECT_GE(tovrel::kEventLogTextLimit, registration + 1001 * (longest + dropped));
     // Well above the edit control's default of about 30,000 characters.
     EXPECT_GT(tovrel::kEventLogTextLimit, 32767u);
 }

@@ -177,6 +177,58 @@ TEST_F(SlowLibraryDialog, AutoUpdateWithPumpingReadsNeverEntersTheLibraryTwice) 
     EXPECT_GE(AnswerMs(), 0) << "dialog not answering";
 }
 
+// "Update All" with twelve reads of 300 ms that let messages through, and a
+// second message while the first read waits: another press is ignored (12
+// reads, not 24), a close request ends the dialog once the reads are done.
+// Either way the library is never entered inside one of its calls.
+struct SecondMessage {
+    const char* name;
+    bool close;  // else "Update All" again
+};
+
+void PrintTo(const SecondMessage& c, std::ostream* os) { *os << c.name; }
+
+class SecondMessageDuringARead : public SlowLibraryDialog, public ::testing::WithParamInterface<SecondMessage> {};
+
+TEST_P(SecondMessageDuringARead, NoNestedEntry) {
+    const SecondMessage& c = GetParam();
+    const int kUpdateAll = 239;
+    ASSERT_TRUE(SetRead(L"NestedEntries", 0));
+    ASSERT_TRUE(SetRead(L"ReadPumps", 1));
+    ASSERT_TRUE(SetRead(L"ReadDelayMs", 300));
+    const uint32_t from = qebsim::NextSeq();
+    PostMessageW(GetDlgItem(dlg_, kUpdateAll), BM_CLICK, 0, 0);
+    Sleep(150);  // inside the first read
+    if (c.close)
+        PostMessageW(dlg_, WM_SYSCOMMAND, SC_CLOSE, 0);
+    else
+        PostMessageW(GetDlgItem(dlg_, kUpdateAll), BM_CLICK, 0, 0);
+    // Until no read came for a second (24 reads would take 7.2 s).
+    size_t reads = 0;
+    for (DWORD quiet = 0, waited = 0; quiet < 1000 && waited < 15000; waited += 100) {
+        Sleep(100);
+        std::vector<QEBSIM_RECORD> records;
+        ASSERT_TRUE(qebsim::ReadJournal(from, &records));
+        size_t now = 0;
+        for (const QEBSIM_RECORD& r : records) now += r.kind == QEBSIM_REC_FRAME;
+        quiet = now == reads ? quiet + 100 : 0;
+        reads = now;
+    }
+    EXPECT_EQ(12u, reads) << c.name;
+    EXPECT_EQ(0u, ReadSetting(L"NestedEntries")) << c.name << ": library entered again inside a call";
+    if (c.close) {
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(tovrel_.process(), 5000)) << "the dialog did not end";
+    } else {
+        EXPECT_GE(AnswerMs(), 0) << "dialog not answering";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SecondMessageDuringARead,
+                         ::testing::Values(SecondMessage{"updateAllAgain", false}, SecondMessage{"closeRequest", true}),
+                         [](const ::testing::TestParamInfo<SecondMessage>& info) {
+                             return std::string(info.param.name);
+                         });
+
 // Events 100 ms apart while auto update reads every panel slowly once a
 // second: each line carries the time its event came, not the time the
 // dialog's thread got round to it.

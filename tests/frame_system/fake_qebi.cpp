@@ -10,6 +10,11 @@
 //   FAKE_QEBI_DELAY_MS   wait before the first event (default 500)
 //   FAKE_QEBI_QUIET      1: queries and setters write no log line (a benchmark
 //                        then times the dialog, not this file's appends)
+//   FAKE_QEBI_HOLD_REGISTER  1: registration returns only once every event
+//                        is fired (the caller's thread is held meanwhile)
+//   FAKE_QEBI_PUMP_COMMAND   a button id: every setter and the unregistration
+//                        let messages through while another program sends
+//                        the calling thread's dialog that button's command
 // After every 1000 events and at the end, the elapsed time and the
 // process's private bytes go to the log (CHUNK and FIRED lines).
 // Built three times: complete, without Get_PC_Health_Status
@@ -75,7 +80,53 @@ LONG Query(const char* entry) {
     return r;
 }
 
+// Waits for thread while handling the messages sent to this thread.
+void WaitDispatchingSent(HANDLE thread) {
+    for (;;) {
+        DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, 10000, QS_SENDMESSAGE);
+        if (r != WAIT_OBJECT_0 + 1) break;
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+struct Command {
+    HWND dialog;
+    int id;
+};
+
+BOOL CALLBACK FindDialog(HWND hWnd, LPARAM lParam) {
+    wchar_t cls[16] = {};
+    GetClassNameW(hWnd, cls, 16);
+    if (wcscmp(cls, L"#32770") != 0) return TRUE;
+    reinterpret_cast<Command*>(lParam)->dialog = hWnd;
+    return FALSE;
+}
+
+DWORD WINAPI SendCommand(void* param) {
+    Command* c = static_cast<Command*>(param);
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(c->dialog, WM_COMMAND, MAKEWPARAM(c->id, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(GetDlgItem(c->dialog, c->id)), SMTO_NORMAL, 5000, &answer);
+    return 0;
+}
+
+// A library that lets messages through while it works (COM, WMI): another
+// program's button command reaches the caller's dialog inside this call.
+void LetCommandThrough() {
+    Command c = {nullptr, static_cast<int>(EnvNumber(L"FAKE_QEBI_PUMP_COMMAND", 0))};
+    if (c.id == 0) return;
+    EnumThreadWindows(GetCurrentThreadId(), FindDialog, reinterpret_cast<LPARAM>(&c));
+    if (!c.dialog) return;
+    HANDLE sender = CreateThread(nullptr, 0, SendCommand, &c, 0, nullptr);
+    if (!sender) return;
+    WaitDispatchingSent(sender);
+    CloseHandle(sender);
+    Log("PUMPED %d", c.id);
+}
+
 LONG Setter(const char* entry, LONG value) {
+    LetCommandThrough();
     LONG r = Result(entry, 0);
     if (CallsLogged()) Log("%s %ld => %ld", entry, value, r);
     return r;
@@ -134,12 +185,7 @@ DWORD WINAPI FireThread(void*) {
 void StopFiring() {
     if (!g_thread) return;
     InterlockedExchange(&g_stop, 1);
-    for (;;) {
-        DWORD r = MsgWaitForMultipleObjects(1, &g_thread, FALSE, 10000, QS_SENDMESSAGE);
-        if (r != WAIT_OBJECT_0 + 1) break;
-        MSG msg;
-        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
+    WaitDispatchingSent(g_thread);
     CloseHandle(g_thread);
     g_thread = nullptr;
 }
@@ -180,11 +226,13 @@ EXPORT LONG WINAPI QEB_RegisterEventCallback(EventCallback callback, void* conte
     g_context = context;
     g_stop = 0;
     if (!g_thread) g_thread = CreateThread(nullptr, 0, FireThread, nullptr, 0, nullptr);
+    if (g_thread && EnvNumber(L"FAKE_QEBI_HOLD_REGISTER", 0) != 0) WaitForSingleObject(g_thread, 120000);
     return 0;
 }
 EXPORT LONG WINAPI QEB_UnregisterEventCallback(EventCallback callback, void* context) {
     bool match = callback == g_callback && context == g_context && g_callback != nullptr;
     Log("QEB_UnregisterEventCallback %p %p registered=%d", reinterpret_cast<void*>(callback), context, match ? 1 : 0);
+    LetCommandThrough();
     if (match) {
         StopFiring();
         g_callback = nullptr;

@@ -1,5 +1,6 @@
 // Tovrel.exe under Wine on a display, against fixture libraries.
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <string>
@@ -93,7 +94,11 @@ INSTANTIATE_TEST_SUITE_P(
         SwitchCase{"btoff", L" /btoff", {}, 0, {"Set_BT_Ratio_Onoff 0 => 0"}},
         SwitchCase{"allon_wifi_failing", L" /allon", {{L"FAKE_QEBI_Set_WIFI_Ratio_Onoff", L"-1"}}, 1,
                    {"Set_WIFI_Ratio_Onoff 1 => -1", "Set_BT_Ratio_Onoff 1 => 0"}},
-        SwitchCase{"alloff", L" /alloff", {}, 0, {"Set_WIFI_Ratio_Onoff 0 => 0", "Set_BT_Ratio_Onoff 0 => 0"}}),
+        SwitchCase{"alloff", L" /alloff", {}, 0, {"Set_WIFI_Ratio_Onoff 0 => 0", "Set_BT_Ratio_Onoff 0 => 0"}},
+        // The setter lets messages through while another program sends the
+        // hidden dialog "Update All": the library is not entered again.
+        SwitchCase{"wlon_update_all_sent_inside_the_call", L" /wlon", {{L"FAKE_QEBI_PUMP_COMMAND", L"239"}}, 0,
+                   {"Set_WIFI_Ratio_Onoff 1 => 0"}}),
     [](const ::testing::TestParamInfo<SwitchCase>& info) { return std::string(info.param.name); });
 
 TEST(Switch, GetAllStatDShowsTheWordThenExitsWithIt) {
@@ -427,7 +432,8 @@ TEST_F(DialogTest, FirmwareEventsAppendTimeStampedLines) {
 
 // Any program on the desktop can send the dialog messages: a WM_INITDIALOG
 // without a dialog object or with a pointer into nowhere changes nothing, and
-// Set Mode with a list cleared by CB_SETCURSEL -1 sets nothing.
+// Set Mode sets nothing with a list cleared by CB_SETCURSEL -1, with an entry
+// another program added, or through the command of a disabled button.
 TEST_F(DialogTest, ForeignMessagesNeitherEndTheDialogNorSetAMode) {
     Open(L"foreign");
     DWORD_PTR answer = 0;
@@ -442,25 +448,72 @@ TEST_F(DialogTest, ForeignMessagesNeitherEndTheDialogNorSetAMode) {
                                            << code;
         ASSERT_TRUE(IsWindowVisible(dlg)) << "lParam " << lParam;
     }
+    enum How { kNoSelection, kForeignEntry, kDisabledButton };
     struct Click {
         int list, button;
         const char* setter;
+        How how;
     };
-    const Click clicks[] = {{IDC_USB_S45_LIST, IDC_USB_SET_MODE, "Set_USB_Charge_Status"},
-                            {IDC_USB_S0_LIST, IDC_USB_SET_MODE, "Set_USB_Charge_Status"},
-                            {IDC_FSC_LIST, IDC_FSC_SET_MODE, "Set_FSC_Status"}};
+    const Click clicks[] = {{IDC_USB_S45_LIST, IDC_USB_SET_MODE, "Set_USB_Charge_Status", kNoSelection},
+                            {IDC_USB_S0_LIST, IDC_USB_SET_MODE, "Set_USB_Charge_Status", kNoSelection},
+                            {IDC_FSC_LIST, IDC_FSC_SET_MODE, "Set_FSC_Status", kNoSelection},
+                            {IDC_FSC_LIST, IDC_FSC_SET_MODE, "Set_FSC_Status", kForeignEntry},
+                            {IDC_USB_S45_LIST, IDC_USB_SET_MODE, "Set_USB_Charge_Status", kDisabledButton}};
     for (const Click& c : clicks) {
-        SendMessageTimeoutW(GetDlgItem(dlg, c.list), CB_SETCURSEL, static_cast<WPARAM>(-1), 0, SMTO_NORMAL, 5000,
-                            &answer);
-        SendMessageTimeoutW(GetDlgItem(dlg, c.button), BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &answer);
-        EXPECT_EQ(0, CountPrefix(p.LibraryCalls(), c.setter)) << "list " << c.list << "\n" << Joined(p.LibraryCalls());
-        SendMessageTimeoutW(GetDlgItem(dlg, c.list), CB_SETCURSEL, 0, 0, SMTO_NORMAL, 5000, &answer);
+        HWND list = GetDlgItem(dlg, c.list), button = GetDlgItem(dlg, c.button);
+        if (c.how == kNoSelection) {
+            SendMessageTimeoutW(list, CB_SETCURSEL, static_cast<WPARAM>(-1), 0, SMTO_NORMAL, 5000, &answer);
+        } else if (c.how == kForeignEntry) {
+            // Selected at the index after the dialog's own entries.
+            SendMessageTimeoutW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Foreign mode"), SMTO_NORMAL, 5000,
+                                &answer);
+            SendMessageTimeoutW(list, CB_SETCURSEL, answer, 0, SMTO_NORMAL, 5000, &answer);
+        } else {
+            // As the render step leaves it for an absent feature; the command
+            // comes from another program.
+            EnableWindow(button, FALSE);
+        }
+        if (c.how == kDisabledButton)
+            SendMessageTimeoutW(dlg, WM_COMMAND, MAKEWPARAM(c.button, BN_CLICKED), reinterpret_cast<LPARAM>(button),
+                                SMTO_NORMAL, 5000, &answer);
+        else
+            SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &answer);
+        EXPECT_EQ(0, CountPrefix(p.LibraryCalls(), c.setter))
+            << "list " << c.list << ", case " << c.how << "\n" << Joined(p.LibraryCalls());
+        if (c.how == kForeignEntry)
+            SendMessageTimeoutW(list, CB_DELETESTRING, SendMessageW(list, CB_GETCOUNT, 0, 0) - 1, 0, SMTO_NORMAL,
+                                5000, &answer);
+        if (c.how == kDisabledButton) EnableWindow(button, TRUE);
+        SendMessageTimeoutW(list, CB_SETCURSEL, 0, 0, SMTO_NORMAL, 5000, &answer);
     }
     // With every list selected again the button sets.
     SendMessageTimeoutW(GetDlgItem(dlg, IDC_FSC_SET_MODE), BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &answer);
     EXPECT_EQ(1, CountPrefix(p.LibraryCalls(), "Set_FSC_Status 0")) << Joined(p.LibraryCalls());
     PostMessageW(dlg, WM_CLOSE, 0, 0);
     ExpectEndsWithOneUnregister("after foreign messages");
+}
+
+// 5,000 events handed over while the dialog's thread is held inside the
+// library (here: its registration) leave 4,096 queued; the log ends with the
+// 4,096th event and says how many went missing after it. Eight codes in turn
+// tell the events apart: the log was last emptied by the 4,004th.
+TEST_F(DialogTest, EventsBeyondTheQueuesBoundAreReportedAsDropped) {
+    Open(L"dropped", L"",
+         {{L"FAKE_QEBI_EVENTS", L"0x2000,0x2001,0x2002,0x2003,0x2004,0x2005,0x2006,0x2007"},
+          {L"FAKE_QEBI_REPEAT", L"625"},
+          {L"FAKE_QEBI_DELAY_MS", L"0"},
+          {L"FAKE_QEBI_HOLD_REGISTER", L"1"}});
+    ASSERT_TRUE(p.WaitForCall("FIRED 5000", 60000)) << Joined(p.LibraryCalls());
+    std::vector<std::wstring> lines = SplitLines(SettledLog());
+    ASSERT_EQ(94u, lines.size()) << N(lines.empty() ? L"" : lines.back());
+    for (size_t i = 0; i < 93; ++i) {
+        wchar_t want[32];
+        swprintf(want, 32, L": 0x%X", 0x2000u + static_cast<unsigned>((4003 + i) % 8));
+        ASSERT_GE(lines[i].size(), 18u) << "line " << i;
+        ASSERT_EQ(std::wstring(want), lines[i].substr(18)) << "line " << i << ", event " << 4004 + i;
+    }
+    EXPECT_EQ(L"904 firmware events dropped", lines[93]);
+    PostMessageW(dlg, WM_CLOSE, 0, 0);
 }
 
 struct FloodCase {

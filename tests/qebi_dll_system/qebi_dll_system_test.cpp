@@ -829,6 +829,86 @@ TEST_F(QebiLibrary, QueriesKeepOneHandleAndReopenAfterTheDeviceReturns) {
     EXPECT_EQ(0x00070031, query()) << "no answer after the device came back";
 }
 
+// ---- the nested-entry counter ---------------------------------------------------
+
+// The stand-in counts an entry point entered again on a thread where one of
+// its calls still runs (NestedEntries under HKLM\Software\QEBSim\QEBI); the
+// dialog's tests rely on it reading 0. Here a read that lets messages through
+// runs a window procedure that calls the library: the counter must see it,
+// also after the library was loaded and released more often than a process
+// has TLS slots.
+const wchar_t kStandInSettings[] = L"Software\\QEBSim\\QEBI";
+
+bool SetStandIn(const wchar_t* name, DWORD value) {
+    return RegSetKeyValueW(HKEY_LOCAL_MACHINE, kStandInSettings, name, REG_DWORD, &value, sizeof(value)) ==
+           ERROR_SUCCESS;
+}
+
+DWORD StandIn(const wchar_t* name) {
+    DWORD value = 0, size = sizeof(value);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kStandInSettings, name, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+        ERROR_SUCCESS)
+        return 0xFFFFFFFFu;
+    return value;
+}
+
+QEB_GET_STATUS g_nestedQuery = nullptr;
+
+LRESULT CALLBACK NestingWindow(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_APP && g_nestedQuery) g_nestedQuery();
+    return DefWindowProcW(hWnd, message, wParam, lParam);
+}
+
+struct NestedCase {
+    const char* name;
+    int loadsBefore;  // loads and releases of the library before the calls
+    bool nested;      // a message let through by the read calls the library
+    DWORD counted;
+};
+
+void PrintTo(const NestedCase& c, std::ostream* os) { *os << c.name; }
+
+class NestedEntryCounter : public QebiLibrary, public ::testing::WithParamInterface<NestedCase> {};
+
+TEST_P(NestedEntryCounter, CountsAnEntryInsideACallOfTheSameThread) {
+    const NestedCase& c = GetParam();
+    api_.Free();
+    for (int i = 0; i < c.loadsBefore; ++i) {
+        HMODULE m = LoadLibraryW(LibraryPath().c_str());
+        ASSERT_NE(nullptr, m) << "load " << i << ", error " << GetLastError();
+        FreeLibrary(m);
+    }
+    ASSERT_TRUE(api_.Load());
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = NestingWindow;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"QebiNestingWindow";
+    RegisterClassW(&wc);
+    HWND window = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(nullptr, window);
+    g_nestedQuery = Entry<QEB_GET_STATUS>("Get_FSC_Status");
+    auto read = Entry<QEB_GET_STATUS>("Get_Current_WIFI_Ratio_Status");
+    ASSERT_TRUE(SetStandIn(L"NestedEntries", 0));
+    ASSERT_TRUE(SetStandIn(L"ReadDelayMs", 50));
+    ASSERT_TRUE(SetStandIn(L"ReadPumps", 1));
+    if (c.nested) PostMessageW(window, WM_APP, 0, 0);
+    read();
+    if (!c.nested) g_nestedQuery();
+    SetStandIn(L"ReadPumps", 0);
+    SetStandIn(L"ReadDelayMs", 0);
+    DestroyWindow(window);
+    g_nestedQuery = nullptr;
+    EXPECT_EQ(c.counted, StandIn(L"NestedEntries")) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, NestedEntryCounter,
+                         ::testing::Values(NestedCase{"nested", 0, true, 1},
+                                           NestedCase{"nestedAfter1100Loads", 1100, true, 1},
+                                           NestedCase{"oneAfterTheOther", 0, false, 0}),
+                         [](const ::testing::TestParamInfo<NestedCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
 }  // namespace
 
 int main(int argc, char** argv) {
