@@ -16,15 +16,6 @@ const wchar_t kKitVersion[] = L"1.0.0.7";
 const wchar_t kEventSourceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QEBI";
 const wchar_t kDevicePath[] = L"\\\\.\\QEBI";
 
-std::wstring Format(const wchar_t* format, ...) {
-    wchar_t text[512];
-    va_list args;
-    va_start(args, format);
-    StringCchVPrintfW(text, 512, format, args);
-    va_end(args);
-    return text;
-}
-
 std::wstring ErrorText(DWORD error) { return Format(L"error %lu", static_cast<unsigned long>(error)); }
 
 CheckResult Pass(const std::wstring& seen) { return {Outcome::Pass, seen}; }

@@ -7,6 +7,13 @@ namespace qebcheck {
 
 namespace {
 
+std::wstring Lower(std::wstring text) {
+    for (auto& c : text) c = static_cast<wchar_t>(towlower(c));
+    return text;
+}
+
+}  // namespace
+
 std::wstring Format(const wchar_t* format, ...) {
     wchar_t text[512];
     va_list args;
@@ -15,13 +22,6 @@ std::wstring Format(const wchar_t* format, ...) {
     va_end(args);
     return text;
 }
-
-std::wstring Lower(std::wstring text) {
-    for (auto& c : text) c = static_cast<wchar_t>(towlower(c));
-    return text;
-}
-
-}  // namespace
 
 bool WindowsVersionAccepted(DWORD major, DWORD minor, WORD servicePackMajor) {
     if (major != 5) return major > 5;

@@ -10,6 +10,9 @@
 
 namespace qebcheck {
 
+// printf-style text for a report line, cut at 511 characters.
+std::wstring Format(const wchar_t* format, ...);
+
 // ---- Windows and files ------------------------------------------------------
 
 // The kit's floor, as its package's launch condition: XP SP3 or later.

@@ -56,15 +56,6 @@ void Pump(DWORD ms) {
     } while (GetTickCount() - start < ms);
 }
 
-std::wstring Format(const wchar_t* format, ...) {
-    wchar_t text[512];
-    va_list args;
-    va_start(args, format);
-    StringCchVPrintfW(text, 512, format, args);
-    va_end(args);
-    return text;
-}
-
 // ---- windows of the service's helpers ------------------------------------------
 
 std::vector<DWORD> ProcessesNamed(const wchar_t* exe) {
