@@ -97,7 +97,7 @@ void EndPowerLossAction() {
 // dropped, the PC is on its way into hibernation already; the next one after
 // the resume hibernates again. Without this bound a flood of power losses
 // with nobody logged on would again pile up one blocked thread per event.
-volatile LONG PowerLossHibernations = 0;
+static volatile LONG PowerLossHibernations = 0;
 
 static void HibernateAfterPowerLoss() {
     if (InterlockedCompareExchange(&PowerLossHibernations, 1, 0) != 0) return;

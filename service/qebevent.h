@@ -61,9 +61,6 @@ const LONG kMostPowerLossActions = 2;
 extern volatile LONG PowerLossActions;
 bool BeginPowerLossAction();
 void EndPowerLossAction();
-// 1 while the service hibernates after a power loss nobody could be shown
-// (no helper launched); a power loss meanwhile does not hibernate again.
-extern volatile LONG PowerLossHibernations;
 void HibernateNow();
 DWORD ReadPowerFlags();
 void CheckPendingHibernation();

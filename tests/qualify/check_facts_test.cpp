@@ -24,8 +24,6 @@ TEST(QebCheckKeyPress, ExactlyOneExtendedDownAndUp) {
          Outcome::Pass, "one key-down and one key-up of VK_VOLUME_UP (0xAF), extended (flags: down 0x01, up 0x81)"},
         {"nothing", {}, Outcome::Fail,
          "expected one key-down and one key-up of VK_VOLUME_UP (0xAF), nothing seen in 20 s"},
-        {"only the other volume key", {{VK_VOLUME_DOWN, 1, false}, {VK_VOLUME_DOWN, 0x81, true}}, Outcome::Fail,
-         "expected one key-down and one key-up of VK_VOLUME_UP (0xAF), nothing seen in 20 s"},
         {"not extended", {{up, LLKHF_INJECTED, false}, {up, LLKHF_INJECTED | LLKHF_UP, true}}, Outcome::Fail,
          "expected one extended key-down and key-up of VK_VOLUME_UP (0xAF), got 1 key-down(s) and 1 key-up(s) "
          "(flags: down 0x10, up 0x90)"},
@@ -33,9 +31,6 @@ TEST(QebCheckKeyPress, ExactlyOneExtendedDownAndUp) {
          {{up, 1, false}, {up, 0x81, true}, {up, 1, false}, {up, 0x81, true}}, Outcome::Fail,
          "expected one extended key-down and key-up of VK_VOLUME_UP (0xAF), got 2 key-down(s) and 2 key-up(s) "
          "(flags: down 0x01, up 0x81, down 0x01, up 0x81)"},
-        {"down without up", {{up, 1, false}}, Outcome::Fail,
-         "expected one extended key-down and key-up of VK_VOLUME_UP (0xAF), got 1 key-down(s) and 0 key-up(s) "
-         "(flags: down 0x01)"},
         {"up before down", {{up, 0x81, true}, {up, 1, false}}, Outcome::Fail,
          "expected one extended key-down and key-up of VK_VOLUME_UP (0xAF), got 1 key-down(s) and 1 key-up(s) "
          "(flags: up 0x81, down 0x01)"},
@@ -53,14 +48,12 @@ TEST(QebCheckCountdown, TextsAndTheirSeconds) {
         int seconds;
     } cases[] = {
         {L"System will hibernate after 5 seconds.", 5},
-        {L"System will hibernate after 2 seconds.", 2},
         {L"System will hibernate after 1 second.", 1},
         {L"System will hibernate after 0 second.", 0},
         {L"System will hibernate after 1 seconds.", -1},
         {L"System will hibernate after 5 second.", -1},
         {L"System will hibernate after  seconds.", -1},
         {L"There has been a power loss event, system resume from hibernation.", -1},
-        {L"", -1},
     };
     for (const Case& c : cases) EXPECT_EQ(c.seconds, CountdownSeconds(c.text)) << Narrow(c.text);
 }
@@ -79,12 +72,6 @@ TEST(QebCheckCountdown, StartsAtFiveAndGoesDown) {
     }
 }
 
-TEST(QebCheckPrompts, SayWhatToDoAndForHowLong) {
-    EXPECT_EQ("Press the Volume Up key of the PC now (20 s)...", Narrow(VolumePrompt(L"Volume Up", 20)));
-    EXPECT_EQ("Press the Volume Down key of the PC now (7 s)...", Narrow(VolumePrompt(L"Volume Down", 7)));
-    EXPECT_EQ("nothing seen in 20 s", Narrow(NothingSeen(20)));
-}
-
 TEST(QebCheckServiceFacts, ImagePathsVersionsAndRecovery) {
     struct Path {
         const wchar_t* image;
@@ -98,14 +85,12 @@ TEST(QebCheckServiceFacts, ImagePathsVersionsAndRecovery) {
     for (const Path& p : paths) EXPECT_EQ(Narrow(p.program), Narrow(ImagePathProgram(p.image))) << Narrow(p.image);
 
     EXPECT_EQ("1.0.0.7", Narrow(FileVersionText(0x00010000, 0x00000007)));
-    EXPECT_EQ("10.2.300.65535", Narrow(FileVersionText(0x000A0002, 0x012CFFFF)));
 
     struct Version {
         DWORD major, minor;
         WORD sp;
         bool accepted;
-    } versions[] = {{5, 0, 4, false}, {5, 1, 2, false}, {5, 1, 3, true}, {5, 2, 0, true},
-                    {6, 0, 0, true},  {6, 1, 1, true},  {10, 0, 0, true}};
+    } versions[] = {{5, 0, 4, false}, {5, 1, 2, false}, {5, 1, 3, true}, {5, 2, 0, true}, {6, 0, 0, true}};
     for (const Version& v : versions)
         EXPECT_EQ(v.accepted, WindowsVersionAccepted(v.major, v.minor, v.sp)) << v.major << "." << v.minor << " SP" << v.sp;
 

@@ -46,7 +46,6 @@ TEST(QebCheckServiceDacl, WhoMaySendUserDefinedControls) {
          "SYSTEM,Administrators,INTERACTIVE,SERVICE", Outcome::Fail},
         {"generic execute for Everyone", L"D:(A;;GX;;;WD)(A;;CR;;;SY)(A;;CR;;;BA)", "Everyone,SYSTEM,Administrators",
          Outcome::Fail},
-        {"generic all for Users", L"D:(A;;CR;;;SY)(A;;CR;;;BA)(A;;GA;;;BU)", "SYSTEM,Administrators,Users", Outcome::Fail},
         {"a deny before the allow decides", L"D:(D;;CR;;;IU)(A;;CR;;;SY)(A;;CR;;;BA)(A;;CR;;;IU)",
          "SYSTEM,Administrators", Outcome::Pass},
         {"an allow before the deny decides", L"D:(A;;CR;;;SY)(A;;CR;;;BA)(A;;CR;;;IU)(D;;CR;;;IU)",
@@ -55,8 +54,6 @@ TEST(QebCheckServiceDacl, WhoMaySendUserDefinedControls) {
          "SYSTEM,Administrators", Outcome::Pass},
         {"Administrators only", L"D:(A;;CCLCSWRPWPDTLOCRRC;;;BA)(A;;CCLCSWLORC;;;SY)", "Administrators", Outcome::Fail},
         {"nobody", L"D:(A;;CCLCSWLORC;;;SY)(A;;CCLCSWLORC;;;BA)", "", Outcome::Fail},
-        {"an unnamed SID keeps its number", L"D:(A;;CR;;;SY)(A;;CR;;;BA)(A;;CR;;;S-1-5-21-1-2-3-1001)",
-         "SYSTEM,Administrators,S-1-5-21-1-2-3-1001", Outcome::Fail},
     };
     for (const Case& c : cases) {
         std::vector<BYTE> sd = Descriptor(c.sddl);

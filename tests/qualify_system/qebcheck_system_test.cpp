@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/process_files.h"
 #include "msiexec_run.h"
 #include "qebsim/client.h"
 
@@ -36,23 +37,10 @@ std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end(
 
 bool StartsWith(const std::string& s, const std::string& head) { return s.compare(0, head.size(), head) == 0; }
 
-// Runs a program to its end (bounded): its exit code, or 0xBAD.
-DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
-    std::wstring cmd = commandLine;
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 0xBAD;
-    DWORD code = 0xBAD;
-    if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
-    else TerminateProcess(pi.hProcess, 0xBAD);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
-}
-
 // The control tool, as an operator at the simulated PC uses it.
-DWORD Qebictl(const std::wstring& args) { return RunProgram(L"C:\\qebsim\\qebictl.exe " + args, 30000); }
+DWORD Qebictl(const std::wstring& args) {
+    return qebtest::RunToExit(L"C:\\qebsim\\qebictl.exe " + args, nullptr, 30000);
+}
 
 struct CheckRun {
     DWORD exitCode = 0xBAD;
@@ -164,21 +152,9 @@ std::string CheckLine(const std::vector<std::string>& lines, const std::string& 
     return found;
 }
 
-std::string ReadText(const std::wstring& path) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE) return std::string();
-    std::string text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(f, buffer, sizeof(buffer), &got, nullptr) && got > 0) text.append(buffer, got);
-    CloseHandle(f);
-    return text;
-}
-
 // The report's lines: UTF-8 after a byte order mark, CRLF line ends.
 std::vector<std::string> ReportLines(const std::wstring& path) {
-    std::string text = ReadText(path);
+    std::string text = qebtest::ReadFileText(path);
     std::vector<std::string> lines;
     if (text.compare(0, 3, "\xEF\xBB\xBF") != 0) {
         ADD_FAILURE() << Narrow(path) << ": no UTF-8 byte order mark (" << text.size() << " bytes)";
@@ -210,6 +186,22 @@ std::string Joined(const std::vector<std::string>& lines) {
     return all;
 }
 
+struct Expected {
+    const char* id;
+    const char* outcome;
+    const char* fragment;  // a piece of what the line must say
+};
+
+// Each expected check has its one line, with its outcome and the fragment.
+template <size_t N>
+void ExpectCheckLines(const std::vector<std::string>& lines, const Expected (&expected)[N]) {
+    for (const Expected& e : expected) {
+        std::string line = CheckLine(lines, e.id);
+        EXPECT_TRUE(StartsWith(line, std::string(e.outcome) + " " + e.id + ": ")) << e.id << ": " << line;
+        EXPECT_NE(std::string::npos, line.find(e.fragment)) << e.id << " should say \"" << e.fragment << "\": " << line;
+    }
+}
+
 class QebCheckTest : public ::testing::Test {};
 
 TEST_F(QebCheckTest, TheKitIsInstalledWithItsPackage) {
@@ -218,12 +210,6 @@ TEST_F(QebCheckTest, TheKitIsInstalledWithItsPackage) {
     SERVICE_STATUS_PROCESS status = {};
     ASSERT_TRUE(qebsim::ServiceWaitState(L"QEBEvent", SERVICE_RUNNING, 20000, &status));
 }
-
-struct Expected {
-    const char* id;
-    const char* outcome;
-    const char* fragment;  // a piece of what the line must say
-};
 
 // Every check on the simulated PC with an attentive operator: PASS, or SKIP
 // where Wine lacks what the check reads.
@@ -250,11 +236,7 @@ TEST_F(QebCheckTest, EveryCheckPassesOrSkipsWithItsReasonWhenTheOperatorActs) {
         {"powerloss.countdown", "PASS", "\"System will hibernate after 5 seconds.\", counting down: 5, 4, 3, 2, 1"},
         {"powerloss.resume", "PASS", "on screen after the resume; the PC suspended and resumed (WM_POWERBROADCAST)"},
     };
-    for (const Expected& e : expected) {
-        std::string line = CheckLine(run.lines, e.id);
-        EXPECT_TRUE(StartsWith(line, std::string(e.outcome) + " " + e.id + ": ")) << e.id << ": " << line;
-        EXPECT_NE(std::string::npos, line.find(e.fragment)) << e.id << " should say \"" << e.fragment << "\": " << line;
-    }
+    ExpectCheckLines(run.lines, expected);
     ASSERT_FALSE(run.lines.empty());
     EXPECT_EQ("11 passed, 0 failed, 3 skipped", run.lines.back()) << output;
 
@@ -288,16 +270,12 @@ TEST_F(QebCheckTest, EveryCheckPassesOrSkipsWithItsReasonWhenTheOperatorActs) {
     GetComputerNameW(computer, &size);
     const std::wstring head = std::wstring(L"QEBCheck-") + computer + L"-";
     const std::wstring& name = reports[0];
+    // QEBCheck-<computer>-yyyymmdd-hhmmss.txt
     ASSERT_EQ(head.size() + 19, name.size()) << Narrow(name);
-    EXPECT_EQ(head, name.substr(0, head.size())) << Narrow(name);
-    for (size_t i = head.size(); i < name.size() - 4; ++i) {
-        if (i == head.size() + 8) {
-            EXPECT_EQ(L'-', name[i]) << Narrow(name);
-            continue;
-        }
-        EXPECT_TRUE(name[i] >= L'0' && name[i] <= L'9') << Narrow(name);
-    }
-    EXPECT_EQ(L".txt", name.substr(name.size() - 4));
+    std::wstring pattern = name;
+    for (size_t i = head.size(); i < head.size() + 15; ++i)
+        if (iswdigit(pattern[i])) pattern[i] = L'9';
+    EXPECT_EQ(Narrow(head) + "99999999-999999.txt", Narrow(pattern));
     std::vector<std::string> printedWithoutPrompts;
     for (const auto& line : run.lines)
         if (!StartsWith(line, "Press ") && !StartsWith(line, "Pull ") && !StartsWith(line, "Plug "))
@@ -321,11 +299,7 @@ TEST_F(QebCheckTest, ASilentOperatorGetsFailLinesNotAHang) {
         {"powerloss.countdown", "FAIL", "nothing seen in 3 s"},
         {"powerloss.resume", "SKIP", "no countdown was seen"},
     };
-    for (const Expected& e : expected) {
-        std::string line = CheckLine(run.lines, e.id);
-        EXPECT_TRUE(StartsWith(line, std::string(e.outcome) + " " + e.id + ": ")) << e.id << ": " << line;
-        EXPECT_NE(std::string::npos, line.find(e.fragment)) << e.id << " should say \"" << e.fragment << "\": " << line;
-    }
+    ExpectCheckLines(run.lines, expected);
     ASSERT_FALSE(run.lines.empty());
     EXPECT_EQ("7 passed, 3 failed, 4 skipped", run.lines.back()) << output;
     EXPECT_TRUE(run.answered.empty());

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/process_files.h"
 #include "qebsim/client.h"
 
 namespace {
@@ -326,19 +327,6 @@ TEST_F(SvcServiceSystem, HealthChangeCodesWriteTheirEntries) {
     }
 }
 
-// The whole contents of a small file (a Linux /proc file through drive Z:).
-std::string ReadSmallFile(const std::wstring& path) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE) return std::string();
-    std::string all;
-    char buf[4096];
-    DWORD n = 0;
-    while (ReadFile(f, buf, sizeof(buf), &n, nullptr) && n != 0) all.append(buf, n);
-    CloseHandle(f);
-    return all;
-}
-
 // CPU time (user and system, all threads) of the service process so far, in
 // milliseconds, or -1. Wine answers GetProcessTimes for another process with
 // zeros, so it comes from the Linux process: the one whose command line is
@@ -355,15 +343,15 @@ double ServiceCpuMs() {
     do {
         if (found.cFileName[0] < L'1' || found.cFileName[0] > L'9') continue;
         const std::wstring proc = std::wstring(L"Z:\\proc\\") + found.cFileName;
-        std::string cmd = ReadSmallFile(proc + L"\\cmdline");
+        std::string cmd = qebtest::ReadFileText(proc + L"\\cmdline");
         // Arguments are NUL-separated: the service has no second one.
         if (cmd.find(wantCmd) == std::string::npos || cmd.find('-') != std::string::npos) continue;
-        std::string env = ReadSmallFile(proc + L"\\environ");
+        std::string env = qebtest::ReadFileText(proc + L"\\environ");
         env.insert(env.begin(), '\0');
         if (env.find('\0' + wantEnv + '\0') == std::string::npos) continue;
         // utime and stime are fields 14 and 15, counted after the name in
         // parentheses, in clock ticks of 10 ms.
-        const std::string stat = ReadSmallFile(proc + L"\\stat");
+        const std::string stat = qebtest::ReadFileText(proc + L"\\stat");
         const size_t close = stat.rfind(')');
         unsigned long long utime = 0, stime = 0;
         const char* fields = " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu";

@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include "../common/process_files.h"
+
 namespace qebtest {
 
 namespace {
@@ -22,18 +24,6 @@ LRESULT CALLBACK ListenerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 
 
 }  // namespace
-
-std::string ReadFileText(const std::wstring& path) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE) return std::string();
-    std::string text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(f, buffer, sizeof(buffer), &got, nullptr) && got > 0) text.append(buffer, got);
-    CloseHandle(f);
-    return text;
-}
 
 int RunWinlogonListener(const char* outPath) {
     wchar_t path[MAX_PATH];

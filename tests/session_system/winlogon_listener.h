@@ -17,9 +17,6 @@ const char kWinlogonHotKey[] = "WM_HOTKEY 0 0x002E0003";  // MOD_CONTROL | MOD_A
 // test program's main when argv is {program, kWinlogonListenerSwitch, path}.
 int RunWinlogonListener(const char* outPath);
 
-// The whole content of a file that another process may still be writing.
-std::string ReadFileText(const std::wstring& path);
-
 class WinlogonListener {
 public:
     // Starts the listener on "<windowStation>\Winlogon" (Windows, here Wine,

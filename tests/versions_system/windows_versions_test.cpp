@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/process_files.h"
 #include "desktop_probe.h"
 #include "winlogon_listener.h"
 #include "qebsim/client.h"
@@ -83,21 +84,6 @@ bool PolicyValue(DWORD* value) {
 }
 
 // A program run to its end: its exit code, or 0xBAD when it did not end.
-DWORD RunToExit(const std::wstring& program, const std::wstring& args, DWORD timeoutMs) {
-    std::wstring cmd = L"\"" + program + L"\"" + args;
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(program.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, kInstallDir, &si, &pi))
-        return 0xBAD;
-    DWORD code = 0xBAD;
-    if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
-    else TerminateProcess(pi.hProcess, 0xBAD);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
-}
-
 // (Re)starts the service, which reads its version and DLL overrides when its
 // process starts, and waits until its monitor waits on the device. The
 // service's process id in *pid when asked for.
@@ -239,7 +225,7 @@ TEST_P(WindowsVersion, CadModePostsTheWinlogonHotKey) {
     // below Windows 6).
     qebtest::WinlogonListener listener(L"WinSta0", L"C:\\winlogon-desktop.txt");
     ASSERT_NE(std::string::npos, listener.Text().find("ready Winlogon")) << listener.Text();
-    EXPECT_EQ(0u, RunToExit(kServicePath, L" -CAD", 20000));
+    EXPECT_EQ(0u, qebtest::RunToExit(L"\"" + std::wstring(kServicePath) + L"\" -CAD", kInstallDir, 20000));
     std::vector<std::string> hotKeys = listener.HotKeys(1, 5000);
     ASSERT_EQ(1u, hotKeys.size()) << listener.Text();
     EXPECT_EQ(qebtest::kWinlogonHotKey, hotKeys[0]);
@@ -247,7 +233,7 @@ TEST_P(WindowsVersion, CadModePostsTheWinlogonHotKey) {
 
 TEST_P(WindowsVersion, TovrelFillsItsPanelsAndSwitchesTheRadio) {
     ASSERT_TRUE(qebsim::SetFeature(QEB_FEAT_WIFI, 1));  // present, off
-    EXPECT_EQ(0u, RunToExit(kTovrelPath, L" /wlon", 20000));
+    EXPECT_EQ(0u, qebtest::RunToExit(L"\"" + std::wstring(kTovrelPath) + L"\" /wlon", kInstallDir, 20000));
     QEBSIM_STATE state = {};
     ASSERT_TRUE(qebsim::GetState(&state));
     EXPECT_EQ(3, state.features[QEB_FEAT_WIFI]) << "the radio is not on";
@@ -357,8 +343,9 @@ protected:
                                                  sizeof(L"native")));
         systemSas_ = SystemFile(L"sas.dll");
         systemSasAside_ = systemSas_ + L".aside";
-        if (GetFileAttributesW(systemSas_.c_str()) != INVALID_FILE_ATTRIBUTES)
+        if (GetFileAttributesW(systemSas_.c_str()) != INVALID_FILE_ATTRIBUTES) {
             ASSERT_TRUE(MoveFileW(systemSas_.c_str(), systemSasAside_.c_str())) << "error " << GetLastError();
+        }
         ASSERT_TRUE(MoveFileW(kStandInSas, kStandInSasAside)) << "error " << GetLastError();
         std::wstring path = RegistryString(HKEY_LOCAL_MACHINE, kEnvironmentKey, L"PATH");
         CharLowerBuffW(&path[0], static_cast<DWORD>(path.size()));
