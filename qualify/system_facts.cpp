@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "check_facts.h"
+#include "system_library.h"
 
 namespace qebcheck {
 
@@ -140,9 +141,11 @@ KitPlace FindKit() {
 }
 
 std::wstring ServiceLibraryPath(const KitPlace& kit, const wchar_t* fileName) {
-    const std::wstring own = kit.folder + L"\\" + fileName;
-    if (FileExists(own)) return own;
-    return SystemFolder() + L"\\" + fileName;
+    // The service's own rule (service/system_library.h), from its folder.
+    wchar_t path[MAX_PATH * 2];
+    if (JoinLibraryPath(kit.folder.c_str(), fileName, path, ARRAYSIZE(path)) && FileExists(path)) return path;
+    if (JoinLibraryPath(SystemFolder().c_str(), fileName, path, ARRAYSIZE(path))) return path;
+    return L"";
 }
 
 }  // namespace qebcheck

@@ -46,7 +46,9 @@ struct KitPlace {
 KitPlace FindKit();
 
 // A library loaded by full path from where the service loads it: the
-// service's own folder when the file is there, else the system folder.
+// service's own folder when the file is there, else the system folder (the
+// service's rule, JoinLibraryPath of service/system_library.h); "" when no
+// path fits.
 std::wstring ServiceLibraryPath(const KitPlace& kit, const wchar_t* fileName);
 
 extern const wchar_t kServiceName[];
