@@ -10,8 +10,8 @@ namespace qebtest {
 // The whole content of a file that another process may still be writing
 // ("" when it cannot be opened).
 inline std::string ReadFileText(const std::wstring& path) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE) return std::string();
     std::string text;
     char buffer[4096];

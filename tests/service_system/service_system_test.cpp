@@ -44,17 +44,7 @@ std::wstring ServicesLogPath() {
     return path + L"\\services.log";
 }
 
-std::string ReadServicesLog() {
-    HANDLE f = CreateFileW(ServicesLogPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return std::string();
-    std::string text;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(f, buffer, sizeof(buffer), &got, nullptr) && got > 0) text.append(buffer, got);
-    CloseHandle(f);
-    return text;
-}
+std::string ReadServicesLog() { return qebtest::ReadFileText(ServicesLogPath()); }
 
 size_t ServicesLogSize() { return ReadServicesLog().size(); }
 
